@@ -1,0 +1,33 @@
+// Opening a serial port by number: one implementation per platform.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "port/port.h"
+
+namespace qk42rt {
+
+enum class OpenStatus {
+    opened,            // port open, time-outs and line settings applied
+    cannot_open,       // no such device, or another opener holds it
+    settings_refused,  // opened, but the time-outs or line settings were refused; closed again
+};
+
+struct OpenResult {
+    OpenStatus status = OpenStatus::cannot_open;
+    std::unique_ptr<Port> port;  // set only when opened
+};
+
+// The device a port number names on this platform.
+std::string device_for_port(int port_number);
+
+// Opens `device` exclusively and applies the fixed line settings (9600 8N1, raw, no flow
+// control, DTR and RTS off).
+OpenResult open_serial_device(const std::string& device);
+
+// Tells the user that the port could not be opened ("can't open port!"); returns once the
+// user has seen it (on Windows: after the message box is closed).
+void report_open_failure();
+
+}  // namespace qk42rt

@@ -1,0 +1,28 @@
+// A serial device on POSIX: termios line settings, poll-based timed read.
+#pragma once
+
+#include <string>
+
+#include "port/open_port.h"
+#include "port/port.h"
+
+namespace qk42rt {
+
+class PosixSerial final : public Port {
+public:
+    explicit PosixSerial(int fd) : fd_(fd) {}
+    ~PosixSerial() override;
+    PosixSerial(const PosixSerial&) = delete;
+    PosixSerial& operator=(const PosixSerial&) = delete;
+
+    void clear_input() override;
+    void write(std::span<const std::uint8_t> bytes) override;
+    std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
+
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace qk42rt
