@@ -42,11 +42,15 @@ struct Options {
     double noise = 0.0;             // standard deviation of flow noise; 0: deterministic
     std::uint32_t noise_seed = 1;
     std::function<void(const std::string&)> transcript;  // one line per request / reply / event
+    // Called on the line's changes: "line opened", "line hung up", and after a hang-up fault
+    // "line hung up by the simulator; slave: <new path>". Both callbacks run on the
+    // simulator's thread.
+    std::function<void(const std::string&)> on_event;
 };
 
 // One instrument's state as the protocol sees it. Floats as the instrument holds them.
 struct ChannelState {
-    int unit_code = 0;      // 0..3 (unit 1..4)
+    int unit_code = 0;  // 0..3 (unit 1..4)
     float setpoint = 0.0f;
     float maxflow = 100.0f;
     std::uint8_t maxflow_code = 0;
@@ -60,10 +64,10 @@ struct InstrumentState {
     ChannelState channels[8];
     std::uint32_t inttime = 0;
     bool integrating = false;
-    std::uint8_t ratio_channel = 0;    // channel - 1
+    std::uint8_t ratio_channel = 0;  // channel - 1
     std::uint8_t ratio_value = 0;
-    std::uint8_t ratio_channel2 = 0;   // channel - 1
-    std::uint8_t ratio_channel3 = 0;   // channel - 1
+    std::uint8_t ratio_channel2 = 0;  // channel - 1
+    std::uint8_t ratio_channel3 = 0;  // channel - 1
     std::uint8_t ratio_mode = 0;
     char version[3] = {'1', '.', '2'};
     char kind = 'C';
@@ -75,20 +79,23 @@ struct InstrumentState {
 };
 
 struct Counters {
-    std::uint64_t requests = 0;   // complete requests framed, any address
-    std::uint64_t replies = 0;    // replies sent
-    std::uint64_t dropped = 0;    // bytes that formed no request
-    std::uint64_t hangups = 0;    // times the host side closed the line
-    std::uint64_t opens = 0;      // times the host side opened the line
+    std::uint64_t requests = 0;  // complete requests framed, any address
+    std::uint64_t replies = 0;   // replies sent
+    std::uint64_t dropped = 0;   // bytes that formed no request
+    std::uint64_t hangups = 0;   // times the host side closed the line
+    std::uint64_t opens = 0;     // times the host side opened the line
+    std::uint64_t faults = 0;    // requests whose reply a fault changed
 };
 
 class Simulator {
-public:
+  public:
     explicit Simulator(Options options = {});
     ~Simulator();  // stops the thread, closes the master, removes the link
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
+    // The slave device hosts open. A hang-up fault moves the line to a new device: the path
+    // (and the link) then follow it; references returned earlier stay valid.
     const std::string& slave_path() const;
 
     // Copies of, and changes to, an instrument's state; safe while the thread runs.
@@ -106,7 +113,7 @@ public:
     // Waits until the host side has closed the line `count` times in all; false on time-out.
     bool wait_for_hangups(std::uint64_t count, int timeout_ms) const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

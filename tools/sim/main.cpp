@@ -1,0 +1,188 @@
+// qk42rt-sim: an instrument on a pseudo-terminal, for hosts without hardware.
+#include <signal.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "faults.h"
+#include "simulator.h"
+
+namespace {
+
+using qk42rt::sim::Options;
+
+constexpr char kUsage[] =
+    R"(Usage: qk42rt-sim [OPTION]...
+Simulates QK42 flow instruments on a pseudo-terminal. Prints "slave: PATH" (the device a host
+opens) on the first line of standard output, then "event: line opened" and "event: line hung up"
+as hosts open and close the line. Runs until interrupted (SIGINT or SIGTERM).
+
+Options:
+  --address A         simulate the instrument at address A (1 to 8); repeat for several
+                      instruments on one line (default: 1)
+  --link PATH         make PATH a symbolic link to the slave device (removed at exit)
+  --pace              send reply bytes at the pace of a 9600 baud line (about 1.04 ms each)
+  --turnaround MS     wait MS milliseconds before each reply (default 0)
+  --time-constant S   flow response time constant in seconds (default 2; 0: immediate)
+  --noise SD          add noise of standard deviation SD to flow readings (default 0)
+  --seed N            seed of the flow noise (default 1)
+  --fault KIND[:key=value,...]
+                      inject a fault; repeatable. KIND: no-reply, late-reply, split-reply,
+                      short-reply, surplus, wrong-ack, garbage, hang-up. Keys: code=0xN (command
+                      code; default all), count=K (next K requests; default no limit),
+                      probability=P, seed=S, delay=MS (late/split, default 600), extra=N
+                      (surplus/garbage bytes, default 1)
+  --transcript FILE   log every request, reply and event with time stamps ('-': stderr)
+  --help              show this help
+
+Example:
+  qk42rt-sim --address 1 --address 2 --link /tmp/qk42 --fault no-reply:code=0x3,count=2
+)";
+
+struct Settings {
+    Options options;
+    std::vector<qk42rt::sim::FaultRule> faults;
+    std::string transcript_path;
+};
+
+[[noreturn]] void usage_error(const std::string& message) {
+    std::fprintf(stderr, "qk42rt-sim: %s\nTry 'qk42rt-sim --help'.\n", message.c_str());
+    std::exit(2);
+}
+
+template <typename T>
+T number(std::string_view option, std::string_view text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) {
+        usage_error(std::string(option) + ": not a number: '" + std::string(text) + "'");
+    }
+    return value;
+}
+
+Settings parse(int argc, char** argv) {
+    Settings settings;
+    settings.options.addresses.clear();
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const auto value = [&]() -> std::string_view {
+            if (i + 1 >= argc) usage_error(std::string(arg) + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--address") {
+            const int address = number<int>(arg, value());
+            if (address < 1 || address > 8) usage_error("--address: 1 to 8");
+            settings.options.addresses.push_back(address);
+        } else if (arg == "--link") {
+            settings.options.link_path = value();
+        } else if (arg == "--pace") {
+            settings.options.pace_9600 = true;
+        } else if (arg == "--turnaround") {
+            settings.options.turnaround_ms = number<int>(arg, value());
+        } else if (arg == "--time-constant") {
+            settings.options.time_constant_s = number<double>(arg, value());
+        } else if (arg == "--noise") {
+            settings.options.noise = number<double>(arg, value());
+        } else if (arg == "--seed") {
+            settings.options.noise_seed = number<std::uint32_t>(arg, value());
+        } else if (arg == "--fault") {
+            std::string error;
+            const auto rule = qk42rt::sim::parse_fault(value(), error);
+            if (!rule) usage_error("--fault: " + error);
+            settings.faults.push_back(*rule);
+        } else if (arg == "--transcript") {
+            settings.transcript_path = value();
+        } else {
+            usage_error("unknown option '" + std::string(arg) + "'");
+        }
+    }
+    if (settings.options.addresses.empty()) settings.options.addresses.push_back(1);
+    return settings;
+}
+
+// Events that happen before the slave line is printed wait, so that line always comes first.
+struct Output {
+    std::mutex mutex;
+    bool started = false;
+    std::vector<std::string> pending;
+    std::FILE* transcript = nullptr;
+
+    void print_event(const std::string& text) {
+        std::lock_guard lock(mutex);
+        if (!started) {
+            pending.push_back(text);
+            return;
+        }
+        std::printf("event: %s\n", text.c_str());
+        std::fflush(stdout);
+    }
+    void start(const std::string& slave) {
+        std::lock_guard lock(mutex);
+        std::printf("slave: %s\n", slave.c_str());
+        for (const auto& text : pending) std::printf("event: %s\n", text.c_str());
+        pending.clear();
+        started = true;
+        std::fflush(stdout);
+    }
+    void print_transcript(const std::string& line) {
+        std::lock_guard lock(mutex);
+        std::fprintf(transcript, "%s\n", line.c_str());
+        std::fflush(transcript);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings = parse(argc, argv);
+    Output output;
+    if (settings.transcript_path == "-") {
+        output.transcript = stderr;
+    } else if (!settings.transcript_path.empty()) {
+        output.transcript = std::fopen(settings.transcript_path.c_str(), "a");
+        if (!output.transcript) {
+            std::fprintf(stderr, "qk42rt-sim: cannot open %s: %s\n",
+                         settings.transcript_path.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    if (output.transcript) {
+        settings.options.transcript = [&output](const std::string& line) {
+            output.print_transcript(line);
+        };
+    }
+    settings.options.on_event = [&output](const std::string& text) { output.print_event(text); };
+
+    // Blocked before the serving thread starts, so that only sigwait below receives them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    int status = 0;
+    try {
+        qk42rt::sim::Simulator simulator(settings.options);
+        for (const auto& rule : settings.faults) simulator.add_fault(rule);
+        output.start(simulator.slave_path());
+        int received = 0;
+        sigwait(&stop_signals, &received);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qk42rt-sim: %s\n", e.what());
+        status = 1;
+    }
+    if (output.transcript && output.transcript != stderr) std::fclose(output.transcript);
+    return status;
+}

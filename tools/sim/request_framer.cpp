@@ -1,0 +1,39 @@
+#include "request_framer.h"
+
+#include "protocol/command_table.h"
+
+namespace qk42rt::sim {
+
+bool RequestFramer::feed(std::uint8_t byte) {
+    if (byte & 0x80u) {
+        drop_partial();
+        expected_ = protocol::request_length(protocol::code_of(byte));
+        partial_.push_back(byte);
+    } else if (expected_ == 0) {
+        ++dropped_;
+        recent_drops_.push_back(byte);
+        return false;
+    } else {
+        partial_.push_back(byte);
+    }
+    if (partial_.size() < expected_) return false;
+    request_.swap(partial_);
+    partial_.clear();
+    expected_ = 0;
+    return true;
+}
+
+std::vector<std::uint8_t> RequestFramer::take_dropped() {
+    std::vector<std::uint8_t> drops;
+    drops.swap(recent_drops_);
+    return drops;
+}
+
+void RequestFramer::drop_partial() {
+    dropped_ += partial_.size();
+    recent_drops_.insert(recent_drops_.end(), partial_.begin(), partial_.end());
+    partial_.clear();
+    expected_ = 0;
+}
+
+}  // namespace qk42rt::sim

@@ -1,0 +1,347 @@
+#include "simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <list>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include "faults.h"
+#include "instrument_model.h"
+#include "link_file.h"
+#include "protocol/command_table.h"
+#include "pty_master.h"
+#include "request_framer.h"
+#include "transcript.h"
+
+namespace qk42rt::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the line is looked at while no host has it open: a master reports a hang-up at
+// once while no slave is open, so it cannot simply be waited on.
+constexpr int kHungUpRecheckMs = 5;
+// One byte of 8N1 at 9600 baud: ten bits.
+constexpr auto kByteTime = std::chrono::microseconds(1042);
+
+Options checked(Options options) {
+    if (options.addresses.empty()) throw std::invalid_argument("no instrument address");
+    for (const int address : options.addresses) {
+        if (address < 1 || address > 8) {
+            throw std::invalid_argument("instrument address " + std::to_string(address) +
+                                        " is outside 1 to 8");
+        }
+    }
+    if (!std::isfinite(options.time_constant_s) || options.time_constant_s < 0.0) {
+        throw std::invalid_argument("the time constant must be 0 or more seconds");
+    }
+    if (!std::isfinite(options.noise) || options.noise < 0.0) {
+        throw std::invalid_argument("the noise must be 0 or more");
+    }
+    if (options.turnaround_ms < 0 || options.turnaround_ms > 60'000) {
+        throw std::invalid_argument("the turnaround must be 0 to 60000 ms");
+    }
+    return options;
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+    explicit Impl(Options opts);
+    ~Impl();
+
+    void run();
+    void watch_hung_up_line();
+    void read_line();
+    void handle(const std::vector<std::uint8_t>& request);
+    void send(const std::vector<std::uint8_t>& bytes);
+    void hang_up_line();
+    void line_opened();
+    void line_hung_up();
+    bool pause(int ms);  // false when the simulator is stopping
+    void log(std::string_view what, std::string_view text);
+    void event(const std::string& text);
+    InstrumentModel& model(int address);
+
+    Options options;
+    const Clock::time_point start = Clock::now();
+
+    mutable std::mutex mutex;  // models, faults, counters
+    mutable std::condition_variable changed;
+    std::map<int, InstrumentModel> models;
+    FaultBook faults;
+    Counters counters;
+
+    std::mutex line_mutex;  // writes to the master, and its replacement
+    PtyMaster master;
+    std::list<std::string> paths;  // every slave path so far, so references stay valid
+    std::atomic<const std::string*> current_path{nullptr};
+
+    // The serving thread's own state.
+    RequestFramer framer;
+    bool host_open = false;
+
+    UniqueFd stop_read;
+    UniqueFd stop_write;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
+Simulator::Impl::Impl(Options opts) : options(checked(std::move(opts))), master(PtyMaster::open()) {
+    const ModelSettings settings{options.time_constant_s, options.noise, options.noise_seed};
+    for (const int address : options.addresses) {
+        ModelSettings own = settings;
+        own.noise_seed = settings.noise_seed + static_cast<std::uint32_t>(address);
+        models.try_emplace(address, own, start);
+    }
+    paths.push_back(master.slave_path());
+    current_path = &paths.back();
+    if (!options.link_path.empty()) point_link(options.link_path, master.slave_path());
+
+    int pipe_fds[2];
+    if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe2");
+    }
+    stop_read = UniqueFd(pipe_fds[0]);
+    stop_write = UniqueFd(pipe_fds[1]);
+    thread = std::thread([this] { run(); });
+}
+
+Simulator::Impl::~Impl() {
+    stopping = true;
+    const char wake = 1;
+    const ssize_t ignored = ::write(stop_write.get(), &wake, 1);
+    (void)ignored;
+    if (thread.joinable()) thread.join();
+    if (!options.link_path.empty()) remove_link(options.link_path, *current_path.load());
+}
+
+void Simulator::Impl::run() {
+    while (!stopping) {
+        if (!host_open) {
+            watch_hung_up_line();
+            continue;
+        }
+        pollfd fds[2] = {{master.fd(), POLLIN, 0}, {stop_read.get(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (fds[1].revents) return;
+        if (fds[0].revents & POLLIN) {
+            read_line();
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            line_hung_up();
+        }
+    }
+}
+
+void Simulator::Impl::watch_hung_up_line() {
+    pollfd line{master.fd(), POLLIN, 0};
+    if (poll(&line, 1, 0) < 0 && errno != EINTR) return;
+    // Data waiting means a host opened the line, even if it has closed it again since.
+    if ((line.revents & POLLIN) || !(line.revents & POLLHUP)) {
+        line_opened();
+        return;
+    }
+    pause(kHungUpRecheckMs);
+}
+
+void Simulator::Impl::read_line() {
+    std::uint8_t buffer[256];
+    const ssize_t n = ::read(master.fd(), buffer, sizeof buffer);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (n <= 0) {  // EIO: the last host descriptor on the slave was closed
+        line_hung_up();
+        return;
+    }
+    for (ssize_t i = 0; i < n && !stopping; ++i) {
+        const bool complete = framer.feed(buffer[i]);
+        const auto dropped = framer.take_dropped();
+        if (!dropped.empty()) {
+            log("drop", hex_bytes(dropped));
+            std::lock_guard lock(mutex);
+            counters.dropped += dropped.size();
+        }
+        if (complete) handle(framer.request());
+    }
+}
+
+void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
+    const int address = protocol::address_of(request[0]);
+    std::optional<std::vector<std::uint8_t>> reply;
+    std::optional<FaultRule> fault;
+    {
+        std::lock_guard lock(mutex);
+        ++counters.requests;
+        auto found = models.find(address);
+        if (found != models.end()) reply = found->second.answer(request, Clock::now());
+        if (reply) fault = faults.draw(request[0] & 0x0Fu);
+        if (fault) ++counters.faults;
+    }
+    if (!reply) {
+        log("rx", hex_bytes(request) + "  (no reply)");
+        return;
+    }
+    log("rx", hex_bytes(request));
+    if (fault) log("fault", fault_name(fault->kind));
+
+    const ReplyPlan plan = plan_reply(*reply, fault ? &*fault : nullptr);
+    if (plan.hang_up) {
+        hang_up_line();
+        return;
+    }
+    if (plan.steps.empty()) return;
+    if (!pause(options.turnaround_ms)) return;
+    for (const ReplyStep& step : plan.steps) {
+        if (!pause(step.delay_ms)) return;
+        send(step.bytes);
+    }
+    std::lock_guard lock(mutex);
+    ++counters.replies;
+    changed.notify_all();
+}
+
+void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes) {
+    if (bytes.empty()) return;
+    log("tx", hex_bytes(bytes));
+    std::lock_guard lock(line_mutex);
+    if (!options.pace_9600) {
+        master.write_all(bytes);
+        return;
+    }
+    auto due = Clock::now();
+    for (const std::uint8_t byte : bytes) {
+        std::this_thread::sleep_until(due);
+        master.write_all(std::span(&byte, 1));
+        due += kByteTime;
+    }
+}
+
+// The host sees the hang-up when the old master closes; by then the new slave path and the
+// link are in place, so a host that reopens finds the new line at once.
+void Simulator::Impl::hang_up_line() {
+    try {
+        PtyMaster fresh = PtyMaster::open();
+        if (!options.link_path.empty()) point_link(options.link_path, fresh.slave_path());
+        paths.push_back(fresh.slave_path());
+        current_path = &paths.back();
+        std::lock_guard lock(line_mutex);
+        std::swap(master, fresh);
+    } catch (const std::exception& e) {
+        event(std::string("cannot hang up the line: ") + e.what());
+        return;
+    }
+    framer = RequestFramer{};
+    host_open = false;
+    event("line hung up by the simulator; slave: " + *current_path.load());
+}
+
+void Simulator::Impl::line_opened() {
+    host_open = true;
+    {
+        std::lock_guard lock(mutex);
+        ++counters.opens;
+        changed.notify_all();
+    }
+    event("line opened");
+}
+
+void Simulator::Impl::line_hung_up() {
+    host_open = false;
+    {
+        std::lock_guard lock(mutex);
+        ++counters.hangups;
+        changed.notify_all();
+    }
+    event("line hung up");
+}
+
+bool Simulator::Impl::pause(int ms) {
+    if (ms <= 0) return !stopping;
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) break;
+        pollfd stop{stop_read.get(), POLLIN, 0};
+        poll(&stop, 1, static_cast<int>(left));
+    }
+    return !stopping;
+}
+
+void Simulator::Impl::log(std::string_view what, std::string_view text) {
+    if (options.transcript) options.transcript(transcript_line(Clock::now() - start, what, text));
+}
+
+void Simulator::Impl::event(const std::string& text) {
+    log("event", text);
+    if (options.on_event) options.on_event(text);
+}
+
+InstrumentModel& Simulator::Impl::model(int address) {
+    auto found = models.find(address);
+    if (found == models.end()) {
+        throw std::out_of_range("no simulated instrument at address " + std::to_string(address));
+    }
+    return found->second;
+}
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() = default;
+
+const std::string& Simulator::slave_path() const {
+    return *impl_->current_path.load();
+}
+
+InstrumentState Simulator::state(int address) const {
+    std::lock_guard lock(impl_->mutex);
+    InstrumentModel& model = impl_->model(address);
+    model.advance(Clock::now());
+    return model.state();
+}
+
+void Simulator::update(int address, const std::function<void(InstrumentState&)>& change) {
+    std::lock_guard lock(impl_->mutex);
+    InstrumentModel& model = impl_->model(address);
+    model.advance(Clock::now());
+    change(model.state());
+}
+
+void Simulator::add_fault(const FaultRule& rule) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults.add(rule);
+}
+
+void Simulator::clear_faults() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults.clear();
+}
+
+void Simulator::send_noise(const std::vector<std::uint8_t>& bytes) {
+    impl_->log("noise", hex_bytes(bytes));
+    std::lock_guard lock(impl_->line_mutex);
+    impl_->master.write_all(bytes);
+}
+
+Counters Simulator::counters() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->counters;
+}
+
+bool Simulator::wait_for_hangups(std::uint64_t count, int timeout_ms) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                   [&] { return impl_->counters.hangups >= count; });
+}
+
+}  // namespace qk42rt::sim
