@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-serial socat
+  python3 python3-serial socat locales
   g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool x11-apps imagemagick
 )
 
@@ -13,9 +13,7 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if ((${#missing[@]} == 0)); then
-  exit 0
-fi
+if ((${#missing[@]} > 0)); then
 if [[ $(id -u) -ne 0 ]]; then
   echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
   exit 1
@@ -25,4 +23,14 @@ if [[ " ${missing[*]} " == *":i386"* ]] && ! dpkg --print-foreign-architectures 
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt-get install -y -qq "${missing[@]}"
+fi
+
+# A locale with a decimal comma, for the test that the version text ignores the host's locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
+  if [[ $(id -u) -eq 0 ]]; then
+    sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+  fi
+fi

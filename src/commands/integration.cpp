@@ -29,8 +29,8 @@ Outcome<FourBytes> read_inttime(Line& line, int address) {
 
 Outcome<Done> int_control(Line& line, int address, int control) {
     // The control code is the instrument's: its low 8 bits go out unchecked, bit 7 included.
-    return run_for_done(line, {protocol::header_byte(address, Code::int_control),
-                               protocol::low_byte(control)});
+    return run_for_done(
+        line, {protocol::header_byte(address, Code::int_control), protocol::low_byte(control)});
 }
 
 }  // namespace qk42rt::commands

@@ -28,11 +28,11 @@ Outcome<RatioTotal> read_ratio_total(Line& line, int address) {
 
 Outcome<Done> set_ratio_total(Line& line, int address, const RatioTotal& config) {
     const auto value = protocol::nibble_pair(config.value);
-    const auto channels =
-        static_cast<std::uint8_t>((protocol::channel_byte(config.channel2) << 4) |
-                                  protocol::channel_byte(config.channel3));
-    return run_for_done(line, {header(address, Code::set_ratio_total),
-                               protocol::channel_byte(config.channel), value[0], value[1], channels});
+    const auto channels = static_cast<std::uint8_t>((protocol::channel_byte(config.channel2) << 4) |
+                                                    protocol::channel_byte(config.channel3));
+    return run_for_done(
+        line, {header(address, Code::set_ratio_total), protocol::channel_byte(config.channel),
+               value[0], value[1], channels});
 }
 
 Outcome<Done> control_ratio_total(Line& line, int address, int mode) {

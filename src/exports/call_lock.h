@@ -5,7 +5,7 @@
 namespace qk42rt {
 
 class CallLock {
-public:
+  public:
     CallLock();
     ~CallLock();
     CallLock(const CallLock&) = delete;

@@ -9,7 +9,11 @@ std::mutex g_call_mutex;  // trivially destructible on glibc: usable during proc
 
 }  // namespace
 
-CallLock::CallLock() { g_call_mutex.lock(); }
-CallLock::~CallLock() { g_call_mutex.unlock(); }
+CallLock::CallLock() {
+    g_call_mutex.lock();
+}
+CallLock::~CallLock() {
+    g_call_mutex.unlock();
+}
 
 }  // namespace qk42rt

@@ -13,7 +13,9 @@ using qk42rt::CallLock;
 using qk42rt::protocol::Line;
 namespace cmd = qk42rt::commands;
 
-Line held_line() { return Line(qk42rt::held_port::get()); }
+Line held_line() {
+    return Line(qk42rt::held_port::get());
+}
 
 template <class T>
 int done_result(const qk42rt::Outcome<T>& outcome) {
@@ -63,7 +65,8 @@ int QK42RT_CALL QK42RT_ReadSetpoint(int address, int channel, float* setpoint,
     return write_reading(cmd::read_setpoint(line, address, channel), setpoint, status);
 }
 
-int QK42RT_CALL QK42RT_ReadMaxflow(int address, int channel, float* maxflow, int* status) QK42RT_NOTHROW {
+int QK42RT_CALL QK42RT_ReadMaxflow(int address, int channel, float* maxflow,
+                                   int* status) QK42RT_NOTHROW {
     if (maxflow == nullptr || status == nullptr) return 0;
     CallLock lock;
     Line line = held_line();
@@ -92,7 +95,8 @@ int QK42RT_CALL QK42RT_SetSetpoint(int address, int channel, float setpoint) QK4
     return done_result(cmd::set_setpoint(line, address, channel, setpoint));
 }
 
-int QK42RT_CALL QK42RT_SetMaxflow(int address, int channel, float maxflow, int code) QK42RT_NOTHROW {
+int QK42RT_CALL QK42RT_SetMaxflow(int address, int channel, float maxflow,
+                                  int code) QK42RT_NOTHROW {
     CallLock lock;
     Line line = held_line();
     return done_result(cmd::set_maxflow(line, address, channel, maxflow, code));

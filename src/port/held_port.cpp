@@ -29,8 +29,12 @@ bool init(int port_number) {
     return false;
 }
 
-void close() { g_port.reset(); }
+void close() {
+    g_port.reset();
+}
 
-Port* get() { return g_port.get(); }
+Port* get() {
+    return g_port.get();
+}
 
 }  // namespace qk42rt::held_port

@@ -22,6 +22,9 @@ struct OpenResult {
 // The device a port number names on this platform.
 std::string device_for_port(int port_number);
 
+// POSIX: port N is /dev/ttyS{N-1}, as Linux numbers its serial ports (COM1 is ttyS0).
+std::string posix_device_name(int port_number);
+
 // Opens `device` exclusively and applies the fixed line settings (9600 8N1, raw, no flow
 // control, DTR and RTS off).
 OpenResult open_serial_device(const std::string& device);

@@ -13,7 +13,7 @@ namespace qk42rt {
 inline constexpr std::chrono::milliseconds kReplyTimeout{500};
 
 class Port {
-public:
+  public:
     virtual ~Port() = default;
 
     // Discards every byte waiting on the receive side; pending output is left alone.

@@ -52,9 +52,13 @@ bool apply_line_settings(int fd) {
 
 }  // namespace
 
-PosixSerial::~PosixSerial() { release(fd_); }
+PosixSerial::~PosixSerial() {
+    release(fd_);
+}
 
-void PosixSerial::clear_input() { tcflush(fd_, TCIFLUSH); }
+void PosixSerial::clear_input() {
+    tcflush(fd_, TCIFLUSH);
+}
 
 void PosixSerial::write(std::span<const std::uint8_t> bytes) {
     std::size_t sent = 0;

@@ -9,7 +9,7 @@
 namespace qk42rt {
 
 class PosixSerial final : public Port {
-public:
+  public:
     explicit PosixSerial(int fd) : fd_(fd) {}
     ~PosixSerial() override;
     PosixSerial(const PosixSerial&) = delete;
@@ -21,7 +21,7 @@ public:
 
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 

@@ -41,4 +41,16 @@ std::size_t request_length(Code code) {
     return kTable[static_cast<std::size_t>(code) & 0x0Fu].request_length;
 }
 
+bool may_carry_bit7(Code code, std::size_t position) {
+    switch (code) {
+        case Code::int_control:
+        case Code::control_ratio_total:
+            return position == 1;
+        case Code::set_maxflow:
+            return position == 7;
+        default:
+            return false;
+    }
+}
+
 }  // namespace qk42rt::protocol

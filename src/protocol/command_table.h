@@ -35,14 +35,14 @@ enum class Check : std::uint8_t {
 
 // Sub-codes of the system command (code 0x0).
 inline constexpr std::uint8_t kSubReadVersion = 0x00;
-inline constexpr std::uint8_t kSubDisplay = 0x04;     // | 0x02 flag1, | 0x01 flag2
-inline constexpr std::uint8_t kSubKeyLock = 0x20;     // | 0x10 locked
+inline constexpr std::uint8_t kSubDisplay = 0x04;  // | 0x02 flag1, | 0x01 flag2
+inline constexpr std::uint8_t kSubKeyLock = 0x20;  // | 0x10 locked
 inline constexpr std::uint8_t kKeyLockedBit = 0x10;
 
 struct CommandInfo {
     Code code;
-    std::string_view name;        // the exported function that sends it
-    std::size_t request_length;   // header included
+    std::string_view name;       // the exported function that sends it
+    std::size_t request_length;  // header included
     std::size_t reply_length;
     Check check;
 };
@@ -57,9 +57,18 @@ std::optional<CommandInfo> command_info(Code code, std::uint8_t subcode = 0);
 // Request length from the code alone (the sub-code does not change it).
 std::size_t request_length(Code code);
 
-inline Code code_of(std::uint8_t header) { return static_cast<Code>(header & 0x0Fu); }
+// Data bytes are 7-bit except where a caller's out-of-range argument reaches the wire
+// unmasked: the integration control byte, the maximum-flow code byte and the ratio/total
+// mode byte. An instrument framing requests must take those as data, not as a new header.
+bool may_carry_bit7(Code code, std::size_t position);
+
+inline Code code_of(std::uint8_t header) {
+    return static_cast<Code>(header & 0x0Fu);
+}
 
 // Instrument address (1..8) carried by a header byte.
-inline int address_of(std::uint8_t header) { return ((header >> 4) & 0x07) + 1; }
+inline int address_of(std::uint8_t header) {
+    return ((header >> 4) & 0x07) + 1;
+}
 
 }  // namespace qk42rt::protocol

@@ -39,7 +39,7 @@ using TraceHook = std::function<void(const Request&, const Reply&)>;
 
 // A port (or none) with an optional trace hook: what the operations run their exchange on.
 class Line {
-public:
+  public:
     explicit Line(Port* port = nullptr, TraceHook trace = {})
         : port_(port), trace_(std::move(trace)) {}
 
@@ -47,7 +47,7 @@ public:
     // Without a port nothing is sent and no byte is counted.
     Reply exchange(const Request& request, std::size_t reply_length);
 
-private:
+  private:
     Port* port_;
     TraceHook trace_;
 };

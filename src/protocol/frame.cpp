@@ -6,7 +6,9 @@ namespace qk42rt::protocol {
 namespace {
 
 // Two's-complement arithmetic on ints, done in unsigned so that no value overflows.
-unsigned minus_one(int value) { return static_cast<unsigned>(value) - 1u; }
+unsigned minus_one(int value) {
+    return static_cast<unsigned>(value) - 1u;
+}
 
 }  // namespace
 
@@ -20,7 +22,8 @@ std::uint8_t channel_byte(int channel) {
 
 std::array<std::uint8_t, 2> nibble_pair(int value) {
     const auto bits = static_cast<unsigned>(value);
-    return {static_cast<std::uint8_t>((bits >> 4) & 0x0Fu), static_cast<std::uint8_t>(bits & 0x0Fu)};
+    return {static_cast<std::uint8_t>((bits >> 4) & 0x0Fu),
+            static_cast<std::uint8_t>(bits & 0x0Fu)};
 }
 
 std::array<std::uint8_t, 5> packed_float(float value) {
@@ -55,13 +58,17 @@ std::array<std::uint8_t, 4> float_bytes(float value) {
     return bytes;
 }
 
-std::uint8_t ack_byte(std::uint8_t header) { return static_cast<std::uint8_t>(header & 0x7Fu); }
+std::uint8_t ack_byte(std::uint8_t header) {
+    return static_cast<std::uint8_t>(header & 0x7Fu);
+}
 
 std::uint8_t remainder_byte(int value, int divisor) {
     // With a positive divisor, % cannot overflow, even for INT_MIN.
     return low_byte(value % divisor);
 }
 
-std::uint8_t low_byte(int value) { return static_cast<std::uint8_t>(static_cast<unsigned>(value) & 0xFFu); }
+std::uint8_t low_byte(int value) {
+    return static_cast<std::uint8_t>(static_cast<unsigned>(value) & 0xFFu);
+}
 
 }  // namespace qk42rt::protocol

@@ -10,8 +10,8 @@ std::string describe(const Error& error) {
         case Failure::no_port:
             return "no port is open";
         case Failure::no_reply:
-            std::snprintf(text, sizeof text, "no reply: 0 of %zu bytes within %d ms", error.expected,
-                          500);
+            std::snprintf(text, sizeof text, "no reply: 0 of %zu bytes within %d ms",
+                          error.expected, 500);
             return text;
         case Failure::short_reply:
             std::snprintf(text, sizeof text, "short reply: %zu of %zu bytes", error.received,

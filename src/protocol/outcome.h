@@ -33,7 +33,7 @@ struct Done {};
 
 template <class T>
 class Outcome {
-public:
+  public:
     Outcome(T value) : value_(std::move(value)) {}
     Outcome(Error error) : error_(error) {}
 
@@ -41,7 +41,7 @@ public:
     const T& value() const { return *value_; }
     const Error& error() const { return error_; }
 
-private:
+  private:
     std::optional<T> value_;
     Error error_{};
 };

@@ -26,7 +26,8 @@ void unmap_ports() {
 
 // Looked up by the library. Unmapped numbers go to a path that never exists, so a test
 // cannot reach a real serial device by mistake.
-extern "C" __attribute__((visibility("default"))) const char* qk42rt_test_device_for_port(int port) {
+extern "C" __attribute__((visibility("default"))) const char* qk42rt_test_device_for_port(
+    int port) {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto found = g_devices.find(port);
     if (found != g_devices.end()) return found->second.c_str();

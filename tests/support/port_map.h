@@ -7,8 +7,8 @@
 
 namespace qk42rt::testing {
 
-inline constexpr int kTestPort = 42;    // a port number tests map to their pseudo-terminal
-inline constexpr int kMissingPort = 43; // a port number mapped to a path that does not exist
+inline constexpr int kTestPort = 42;     // a port number tests map to their pseudo-terminal
+inline constexpr int kMissingPort = 43;  // a port number mapped to a path that does not exist
 
 void map_port(int port, const std::string& device);
 void unmap_ports();
