@@ -1,0 +1,49 @@
+// Reading the command line: global options, the subcommand and its words, and the numbers
+// a user types. Nothing here touches the line; a bad argument is a UsageError (exit 2).
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qk42rt::cli {
+
+// A command line that cannot be carried out as typed.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct MonitorOptions {
+    int interval_ms = 1000;
+    long long count = 0;  // 0: until interrupted
+    bool csv = false;
+};
+
+struct CommandLine {
+    std::optional<std::string> device;  // --device PATH
+    std::optional<int> port;            // --port N
+    int address = 1;                    // --address A
+    bool json = false;
+    bool help = false;
+    std::string command;             // the subcommand, empty when none was given
+    std::vector<std::string> words;  // what follows the subcommand
+    MonitorOptions monitor;
+    bool monitor_options_given = false;
+};
+
+// Splits argv (without the program name). Options may stand before or after the subcommand;
+// "--" ends them, so that a word like "-1.5" is never mistaken for one.
+CommandLine parse_command_line(const std::vector<std::string>& argv);
+
+// The device the user chose: --device as given, or the library's name for --port N.
+std::string chosen_device(const CommandLine& line);
+
+// Numbers as users type them. `what` names the value in the message of a refusal.
+int parse_int(std::string_view text, int low, int high, std::string_view what);
+float parse_float(std::string_view text, std::string_view what);  // finite values only
+bool parse_flag(std::string_view text, std::string_view what);    // on/off, 1/0, true/false
+
+}  // namespace qk42rt::cli

@@ -1,0 +1,162 @@
+// Subcommands that read or write one channel: flow, setpoint, maxflow, unit, intflow.
+#include <cstdint>
+
+#include "commands/commands.h"
+#include "subcommands.h"
+
+namespace qk42rt::cli {
+namespace {
+
+std::string of_channel(std::string_view what, int channel) {
+    return std::string(what) + " of channel " + std::to_string(channel);
+}
+
+void print_reading(Session& session, int channel, const char* name,
+                   const commands::Reading& reading) {
+    print_record(session.out(),
+                 {{"channel", static_cast<long long>(channel)},
+                  {name, reading.value},
+                  {"status", static_cast<long long>(reading.status)}},
+                 session.json());
+}
+
+}  // namespace
+
+int parse_channel(std::string_view text) {
+    return parse_int(text, 1, 8, "channel");
+}
+
+void report_done(Session& session, const std::string& text, Record record) {
+    if (session.json()) {
+        record.insert(record.begin(), Field{"ok", true});
+        print_record(session.out(), record, true);
+    } else {
+        session.out() << text << '\n';
+    }
+}
+
+Prepared prepare_flow(const CommandLine& line) {
+    const int channel = parse_channel(line.words[0]);
+    return {[channel](Session& s) {
+                const auto& reading = s.need(commands::read_flow(s.line(), s.address(), channel),
+                                             of_channel("read flow", channel));
+                print_reading(s, channel, "flow", reading);
+                return 0;
+            },
+            {}};
+}
+
+Prepared prepare_setpoint(const CommandLine& line) {
+    const int channel = parse_channel(line.words[0]);
+    if (line.words.size() == 1) {
+        return {[channel](Session& s) {
+                    const auto& reading =
+                        s.need(commands::read_setpoint(s.line(), s.address(), channel),
+                               of_channel("read setpoint", channel));
+                    print_reading(s, channel, "setpoint", reading);
+                    return 0;
+                },
+                {}};
+    }
+    const float value = parse_float(line.words[1], "setpoint");
+    return {[channel, value](Session& s) {
+                s.need(commands::set_setpoint(s.line(), s.address(), channel, value),
+                       of_channel("set setpoint", channel));
+                report_done(s,
+                            "channel " + std::to_string(channel) + ": setpoint set to " +
+                                format_float(value),
+                            {{"channel", static_cast<long long>(channel)}, {"setpoint", value}});
+                return 0;
+            },
+            {}};
+}
+
+Prepared prepare_maxflow(const CommandLine& line) {
+    const int channel = parse_channel(line.words[0]);
+    if (line.words.size() == 1) {
+        return {[channel](Session& s) {
+                    const auto& reading =
+                        s.need(commands::read_maxflow(s.line(), s.address(), channel),
+                               of_channel("read maximum flow", channel));
+                    print_reading(s, channel, "maxflow", reading);
+                    return 0;
+                },
+                {}};
+    }
+    const float value = parse_float(line.words[1], "maximum flow");
+    // The instrument keeps the code as the remainder by 5, so only 0..4 arrive as typed.
+    const int code = line.words.size() > 2 ? parse_int(line.words[2], 0, 4, "code") : 0;
+    return {[channel, value, code](Session& s) {
+                s.need(commands::set_maxflow(s.line(), s.address(), channel, value, code),
+                       of_channel("set maximum flow", channel));
+                report_done(s,
+                            "channel " + std::to_string(channel) + ": maximum flow set to " +
+                                format_float(value) + " (code " + std::to_string(code) + ")",
+                            {{"channel", static_cast<long long>(channel)},
+                             {"maxflow", value},
+                             {"code", static_cast<long long>(code)}});
+                return 0;
+            },
+            {}};
+}
+
+Prepared prepare_unit(const CommandLine& line) {
+    const int channel = parse_channel(line.words[0]);
+    if (line.words.size() == 1) {
+        return {[channel](Session& s) {
+                    const int unit = s.need(commands::read_unit(s.line(), s.address(), channel),
+                                            of_channel("read unit", channel));
+                    print_record(s.out(),
+                                 {{"channel", static_cast<long long>(channel)},
+                                  {"unit", static_cast<long long>(unit)}},
+                                 s.json());
+                    return 0;
+                },
+                {}};
+    }
+    const int unit = parse_int(line.words[1], 1, 4, "unit");
+    return {[channel, unit](Session& s) {
+                s.need(commands::set_unit(s.line(), s.address(), channel, unit),
+                       of_channel("set unit", channel));
+                report_done(
+                    s,
+                    "channel " + std::to_string(channel) + ": unit set to " + std::to_string(unit),
+                    {{"channel", static_cast<long long>(channel)},
+                     {"unit", static_cast<long long>(unit)}});
+                return 0;
+            },
+            {}};
+}
+
+// The instrument sends its multi-byte values least significant byte first, so the count is
+// read that way too; the raw bytes stay beside it for instruments that count otherwise.
+Record four_bytes_record(const commands::FourBytes& bytes) {
+    std::uint32_t count = 0;
+    for (int i = 3; i >= 0; --i) count = (count << 8) | bytes[static_cast<std::size_t>(i)];
+    return {{"bytes", hex_bytes(bytes)}, {"count", static_cast<long long>(count)}};
+}
+
+Prepared prepare_intflow(const CommandLine& line) {
+    const int channel = parse_channel(line.words[0]);
+    return {[channel](Session& s) {
+                const auto& bytes = s.need(commands::read_intflow(s.line(), s.address(), channel),
+                                           of_channel("read integrated flow", channel));
+                Record record = four_bytes_record(bytes);
+                record.insert(record.begin(), Field{"channel", static_cast<long long>(channel)});
+                print_record(s.out(), record, s.json());
+                return 0;
+            },
+            {}};
+}
+
+Prepared prepare_inttime(const CommandLine&) {
+    return {[](Session& s) {
+                const auto& bytes =
+                    s.need(commands::read_inttime(s.line(), s.address()), "read integration time");
+                print_record(s.out(), four_bytes_record(bytes), s.json());
+                return 0;
+            },
+            {}};
+}
+
+}  // namespace qk42rt::cli

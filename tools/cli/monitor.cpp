@@ -1,0 +1,229 @@
+// `monitor`: flow readings of chosen channels every interval, as a live table on a terminal,
+// as CSV (or JSON lines) otherwise. Stops at --count or on Ctrl-C, after a whole sample.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "commands/commands.h"
+#include "subcommands.h"
+
+namespace qk42rt::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void request_stop(int) {
+    stop_requested = 1;
+}
+
+// Ctrl-C and SIGTERM end the loop instead of the process, for as long as this lives.
+class StopOnSignals {
+  public:
+    StopOnSignals() {
+        stop_requested = 0;
+        struct sigaction action {};
+        action.sa_handler = request_stop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &old_int_);
+        sigaction(SIGTERM, &action, &old_term_);
+    }
+    ~StopOnSignals() {
+        sigaction(SIGINT, &old_int_, nullptr);
+        sigaction(SIGTERM, &old_term_, nullptr);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+  private:
+    struct sigaction old_int_ {};
+    struct sigaction old_term_ {};
+};
+
+enum class Format { live, csv, json_lines };
+
+struct Sample {
+    std::string time;  // UTC, ISO 8601 with milliseconds
+    double elapsed_s = 0.0;
+    std::vector<std::optional<commands::Reading>> readings;  // empty where the read failed
+};
+
+std::string utc_now() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[96];  // room for any int the fields could hold
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(millis.count()));
+    return text;
+}
+
+std::string elapsed_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+class Monitor {
+  public:
+    Monitor(Session& session, std::vector<int> channels, Format format)
+        : s_(session), channels_(std::move(channels)), format_(format) {}
+
+    Sample take(Clock::time_point start) {
+        Sample sample{utc_now(), std::chrono::duration<double>(Clock::now() - start).count(), {}};
+        for (int channel : channels_) {
+            const auto outcome = commands::read_flow(s_.line(), s_.address(), channel);
+            if (outcome.ok()) {
+                sample.readings.emplace_back(outcome.value());
+                continue;
+            }
+            sample.readings.emplace_back(std::nullopt);
+            failed_ = true;
+            last_error_ = s_.failure_message("read flow of channel " + std::to_string(channel),
+                                             outcome.error());
+            // A live table would be torn by lines on the same terminal; it shows the error
+            // itself and leaves stderr for the end.
+            if (format_ != Format::live) std::cerr << "qk42rt: " << last_error_ << '\n';
+        }
+        return sample;
+    }
+
+    void show(const Sample& sample) {
+        switch (format_) {
+            case Format::csv:
+                show_csv(sample);
+                break;
+            case Format::json_lines:
+                show_json(sample);
+                break;
+            case Format::live:
+                show_live(sample);
+                break;
+        }
+        s_.out().flush();
+    }
+
+    // Exit status; a live table's last error goes to stderr once the table is done.
+    int finish() {
+        if (format_ == Format::live && failed_) std::cerr << "qk42rt: " << last_error_ << '\n';
+        return failed_ ? 1 : 0;
+    }
+
+  private:
+    void show_csv(const Sample& sample) {
+        if (!header_shown_) {
+            s_.out() << "time,elapsed_s";
+            for (int channel : channels_) s_.out() << ",flow" << channel << ",status" << channel;
+            s_.out() << '\n';
+            header_shown_ = true;
+        }
+        s_.out() << sample.time << ',' << elapsed_text(sample.elapsed_s);
+        for (const auto& reading : sample.readings) {
+            if (reading) {
+                s_.out() << ',' << format_float(reading->value) << ',' << reading->status;
+            } else {
+                s_.out() << ",,";  // a failed reading leaves its cells empty
+            }
+        }
+        s_.out() << '\n';
+    }
+
+    void show_json(const Sample& sample) {
+        std::string text = "{\"time\":\"" + sample.time +
+                           "\",\"elapsed_s\":" + elapsed_text(sample.elapsed_s) + ",\"channels\":[";
+        for (std::size_t i = 0; i < channels_.size(); ++i) {
+            if (i > 0) text += ',';
+            const auto& reading = sample.readings[i];
+            text += json_object({{"channel", static_cast<long long>(channels_[i])},
+                                 {"flow", reading ? Value(reading->value) : Value(nullptr)},
+                                 {"status", reading ? Value(static_cast<long long>(reading->status))
+                                                    : Value(nullptr)}});
+        }
+        s_.out() << text << "]}\n";
+    }
+
+    void show_live(const Sample& sample) {
+        std::ostringstream table;
+        table << "address " << s_.address() << " on " << s_.device() << "  " << sample.time
+              << "  (Ctrl-C stops)\n";
+        std::vector<std::vector<std::string>> rows;
+        for (std::size_t i = 0; i < channels_.size(); ++i) {
+            const auto& reading = sample.readings[i];
+            rows.push_back({std::to_string(channels_[i]),
+                            reading ? format_float(reading->value) : "-",
+                            reading ? std::to_string(reading->status) : "-"});
+        }
+        print_table(table, {"channel", "flow", "status"}, rows);
+        table << (last_error_.empty() ? "" : "last error: " + last_error_) << '\n';
+
+        // Redraw in place: back to the first line of the previous table, clearing each line.
+        if (lines_shown_ > 0) s_.out() << "\x1b[" << lines_shown_ << "A";
+        lines_shown_ = 0;
+        std::string text = table.str();
+        std::istringstream lines(text);
+        for (std::string one; std::getline(lines, one); ++lines_shown_) {
+            s_.out() << "\r" << one << "\x1b[K\n";
+        }
+    }
+
+    Session& s_;
+    std::vector<int> channels_;
+    Format format_;
+    bool header_shown_ = false;
+    int lines_shown_ = 0;
+    bool failed_ = false;
+    std::string last_error_;
+};
+
+// Waits until `deadline`, waking often enough to notice a stop request.
+void wait_until(Clock::time_point deadline) {
+    while (!stop_requested && Clock::now() < deadline) {
+        const auto left = deadline - Clock::now();
+        std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(50)));
+    }
+}
+
+}  // namespace
+
+Prepared prepare_monitor(const CommandLine& line) {
+    std::vector<int> channels;
+    for (const std::string& word : line.words) channels.push_back(parse_channel(word));
+    if (channels.empty()) channels = {1, 2, 3, 4, 5, 6, 7, 8};
+    const MonitorOptions options = line.monitor;
+    Format format = Format::live;
+    if (line.json) {
+        format = Format::json_lines;
+    } else if (options.csv || isatty(STDOUT_FILENO) == 0) {
+        format = Format::csv;
+    }
+    return {[channels, options, format](Session& s) {
+                StopOnSignals signals;
+                Monitor monitor(s, channels, format);
+                const auto start = Clock::now();
+                const auto interval = std::chrono::milliseconds(options.interval_ms);
+                for (long long taken = 0; !stop_requested;) {
+                    monitor.show(monitor.take(start));
+                    ++taken;
+                    if (options.count > 0 && taken >= options.count) break;
+                    wait_until(start + taken * interval);
+                }
+                return monitor.finish();
+            },
+            {}};
+}
+
+}  // namespace qk42rt::cli

@@ -1,0 +1,108 @@
+// The table of subcommands and the help texts built from it.
+#include <array>
+#include <cstdint>
+
+#include "subcommands.h"
+
+namespace qk42rt::cli {
+namespace {
+
+constexpr std::size_t kAny = SIZE_MAX;
+
+const std::array<Subcommand, 16> kSubcommands{{
+    {"status", "", "flow, setpoint, maximum flow, unit and status of all eight channels", "", 0, 0,
+     prepare_status},
+    {"flow", "CH", "read the flow of a channel (-1 when the instrument flags it invalid)", "", 1, 1,
+     prepare_flow},
+    {"setpoint", "CH [VALUE]", "read the setpoint of a channel, or set it to VALUE", "", 1, 2,
+     prepare_setpoint},
+    {"maxflow", "CH [VALUE [CODE]]", "read the maximum flow of a channel, or set it",
+     "CODE (0 to 4, default 0) is sent with the maximum flow; its meaning is the "
+     "instrument's.\n",
+     1, 3, prepare_maxflow},
+    {"unit", "CH [UNIT]", "read the unit (1 to 4) of a channel, or set it", "", 1, 2, prepare_unit},
+    {"intflow", "CH", "read the integrated flow of a channel",
+     "Shows the 4 bytes as received and, beside them, read as a little-endian count.\n", 1, 1,
+     prepare_intflow},
+    {"inttime", "", "read the integration time of the instrument",
+     "Shows the 4 bytes as received and, beside them, read as a little-endian count.\n", 0, 0,
+     prepare_inttime},
+    {"integration", "CODE", "send an integration control code: start, stop, reset or 0 to 127",
+     "start, stop and reset are the codes 1, 2 and 3, as the simulator qk42rt-sim "
+     "understands them;\nany other code 0 to 127 is sent as given.\n",
+     1, 1, prepare_integration},
+    {"ratio-total", "[CH VALUE CH2 CH3]", "read the ratio/total configuration, or set it",
+     "CH, CH2 and CH3 are channels 1 to 8, VALUE is 0 to 255.\n", 0, 4, prepare_ratio_total},
+    {"ratio-mode", "MODE", "switch the ratio/total mode (0, 1 or 2)", "", 1, 1, prepare_ratio_mode},
+    {"onoff", "[STATE]", "read the on/off state (0 to 255), or set it",
+     "Bit N-1 of the state stands for channel N on the simulator: 3 switches channels 1 and 2 "
+     "on.\nSTATE may be written in hexadecimal, for example 0xFF.\n",
+     0, 1, prepare_onoff},
+    {"version", "", "read the version, kind letter and info bytes", "", 0, 0, prepare_version},
+    {"display", "FLAG1 FLAG2", "set the two display flags (on/off each)", "", 2, 2,
+     prepare_display},
+    {"keylock", "on|off", "lock or unlock the instrument's keys", "", 1, 1, prepare_keylock},
+    {"monitor", "[CH...] [--interval MS] [--count N] [--csv]",
+     "read flows every interval until Ctrl-C or --count",
+     "Channels default to all eight, the interval to 1000 ms. On a terminal the readings are a\n"
+     "live table; when the output is not a terminal, or with --csv, they are CSV lines with a\n"
+     "UTC time stamp and the seconds since the start (--json: one JSON object per line).\n"
+     "A failed reading leaves its cells empty, is reported on stderr, and makes the exit "
+     "status 1.\n",
+     0, kAny, prepare_monitor},
+    {"demo", "", "run every operation against a simulated instrument, showing the bytes",
+     "Starts the simulator on a pseudo-terminal inside this process; needs no --device.\n", 0, 0,
+     prepare_demo},
+}};
+
+}  // namespace
+
+std::span<const Subcommand> subcommands() {
+    return kSubcommands;
+}
+
+const Subcommand* find_subcommand(std::string_view name) {
+    for (const Subcommand& subcommand : kSubcommands) {
+        if (subcommand.name == name) return &subcommand;
+    }
+    return nullptr;
+}
+
+void print_global_help(std::ostream& out) {
+    out << "Usage: qk42rt (--device PATH | --port N) [--address A] [--json] COMMAND [ARGS]\n"
+           "       qk42rt demo\n"
+           "       qk42rt COMMAND --help\n\n"
+           "Reads and controls a QK42 flow instrument on a serial line (9600 8N1).\n\n"
+           "Options:\n"
+           "  --device PATH  the serial device, for example /dev/ttyUSB0 or a simulator's pty\n"
+           "  --port N       the library's port number N (COM N; /dev/ttyS(N-1) on Linux)\n"
+           "  --address A    the instrument's address on the line, 1 to 8 (default 1)\n"
+           "  --json         print readings as JSON\n"
+           "  --help, -h     this help, or a command's help after the command\n\n"
+           "Commands:\n";
+    for (const Subcommand& subcommand : kSubcommands) {
+        std::string left = std::string(subcommand.name);
+        if (!subcommand.words.empty() && subcommand.name != "monitor") {
+            left += " " + std::string(subcommand.words);
+        }
+        out << "  " << left << std::string(left.size() < 26 ? 26 - left.size() : 1, ' ')
+            << subcommand.summary << '\n';
+    }
+    out << "\nChannels are 1 to 8. Values that cannot be sent as typed are refused.\n"
+           "Exit status: 0 success, 1 the instrument or the port failed, 2 usage error.\n\n"
+           "Examples:\n"
+           "  qk42rt --device /dev/ttyUSB0 status\n"
+           "  qk42rt --port 1 --address 2 setpoint 3 50.5\n"
+           "  qk42rt --device /dev/ttyUSB0 --json flow 2\n"
+           "  qk42rt --device /dev/ttyUSB0 monitor 1 2 --interval 500 --count 10 --csv\n";
+}
+
+void print_subcommand_help(std::ostream& out, const Subcommand& subcommand) {
+    out << "Usage: qk42rt (--device PATH | --port N) [--address A]"
+        << (subcommand.name == "demo" ? "" : " [--json]") << ' ' << subcommand.name;
+    if (!subcommand.words.empty()) out << ' ' << subcommand.words;
+    out << "\n\n" << subcommand.summary << ".\n";
+    if (!subcommand.details.empty()) out << '\n' << subcommand.details;
+}
+
+}  // namespace qk42rt::cli
