@@ -7,6 +7,7 @@
 
 #include "check.h"
 #include "library.h"
+#include "message_box_watch.h"
 #include "sim_log.h"
 
 namespace qk42rt_wintest {
@@ -191,12 +192,17 @@ int init_missing_port(const Setup& setup) {
     if (!c.expect(library != nullptr && resolved, "QK42RT.dll loads with all twenty functions")) {
         return 1;
     }
+    MessageBoxWatch watch("QK42RT", 30000);
     const double start = now_ms();
     const int result = f.InitPort(setup.missing_port);
-    char line[120];
+    char line[160];
     std::snprintf(line, sizeof line, "InitPort(%d) returned %d after %.0f ms", setup.missing_port,
                   result, now_ms() - start);
     c.expect(result == 0, line);
+    std::string text;
+    const bool seen = watch.seen(text);
+    std::snprintf(line, sizeof line, "a box captioned \"QK42RT\" said \"%s\"", text.c_str());
+    c.expect(seen && text == "can't open port!", line);
     c.expect(f.ClosePort() == 1, "ClosePort returns 1");
     FreeLibrary(library);
     return c.exit_status();
