@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# QK42RT.dll: cross build with mingw-w64, then under Wine: the export and import tables, the
+# version resource, a full host session against the simulator on a COM port, the port
+# released at FreeLibrary and at process exit, and the message box in a real (Xvfb) window.
+# Prints a PASS/FAIL line per step and exits non-zero when any step fails.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+build=$root/build-win
+work=$build/wintest          # logs and the screenshot
+sim_port=57                  # high: Wine makes the low comN links for the machine's own ports
+missing_port=58              # nothing behind it
+export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+started=$(date +%s)
+results=()
+failed=0
+sim_pid=""
+xvfb_pid=""
+
+step() {  # step NAME STATUS
+  if [[ $2 -eq 0 ]]; then results+=("PASS  $1"); else results+=("FAIL  $1"); failed=1; fi
+  echo "--- ${results[-1]}"
+}
+
+stop_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
+
+stop_sim() {
+  # The Wine server has the pseudo-terminal as its controlling terminal: stop it first.
+  stop_wine
+  if [[ -n $sim_pid ]]; then
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=""
+  fi
+  rm -f "$WINEPREFIX/dosdevices/com$sim_port"
+}
+
+cleanup() {
+  stop_sim
+  if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+}
+trap cleanup EXIT
+
+winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
+
+# Starts the simulator with its standard output in $1 and maps COM$sim_port to its line.
+start_sim() {
+  local log=$1
+  : >"$log"
+  stdbuf -oL "$sim" --time-constant 0 >"$log" 2>"$log.err" &
+  sim_pid=$!
+  local slave=""
+  for _ in $(seq 100); do
+    slave=$(sed -n '1s/^slave: //p' "$log")
+    [[ -n $slave ]] && break
+    sleep 0.05
+  done
+  if [[ -z $slave ]]; then
+    echo "the simulator printed no slave line"; cat "$log.err"
+    return 1
+  fi
+  ln -sfn "$slave" "$WINEPREFIX/dosdevices/com$sim_port"
+}
+
+hangups() { grep -c '^event: line hung up' "$1"; }
+
+# --- tools -------------------------------------------------------------------------------
+missing_tools=()
+for tool in i686-w64-mingw32-g++-win32 i686-w64-mingw32-objdump wine wineserver Xvfb xdotool \
+            import python3 stdbuf; do
+  command -v "$tool" >/dev/null || missing_tools+=("$tool")
+done
+if ((${#missing_tools[@]})); then
+  echo "missing tools: ${missing_tools[*]} (scripts/install-deps.sh installs them)"
+  echo "FAIL windows stage"
+  exit 1
+fi
+mkdir -p "$work"
+
+# --- simulator: the Linux build's, or one of our own ---------------------------------------
+sim=$root/build/tools/sim/qk42rt-sim
+if [[ ! -x $sim ]]; then
+  sim=$root/build-winsim/tools/sim/qk42rt-sim
+  { cmake -S . -B build-winsim -G Ninja -DQK42RT_BUILD_TESTS=OFF >/dev/null &&
+    cmake --build build-winsim -j2 --target qk42rt-sim; } >"$work/sim-build.log" 2>&1
+  step "simulator built (build-winsim)" $? || true
+fi
+
+# --- cross build -------------------------------------------------------------------------
+{ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+  cmake --build "$build" -j2; } >"$work/build.log" 2>&1
+status=$?
+step "QK42RT.dll and the test host build with mingw-w64 (i686)" $status
+if [[ $status -ne 0 ]]; then
+  tail -40 "$work/build.log"
+  printf '%s\n' "${results[@]}"
+  exit 1
+fi
+dll=$build/src/QK42RT.dll
+host=$build/tests/windows/qk42rt_wintest.exe
+probe=$build/tests/windows/qk42rt_exit_probe.dll
+
+python3 tests/windows/check_dll_tables.py i686-w64-mingw32-objdump "$dll" include/qk42rt.def
+step "exports: the twenty names at their ordinals, nothing else; imports: system DLLs only" $?
+
+# --- Wine --------------------------------------------------------------------------------
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  env -u DISPLAY wineboot -i >"$work/wineboot.log" 2>&1
+  stop_wine
+fi
+rm -f "$WINEPREFIX/dosdevices/com$sim_port" "$WINEPREFIX/dosdevices/com$missing_port"
+
+env -u DISPLAY wine "$build/tests/windows/qk42rt_version_check.exe" "$(winpath "$dll")"
+step "version resource reads back as carried (041204B0, 1, 0, 0, 1, 0x0412/1200)" $?
+stop_wine
+
+# Full session, no display: the message box returns at once there.
+if start_sim "$work/session-sim.log"; then
+  env -u DISPLAY timeout 120 wine "$host" session "$(winpath "$dll")" $sim_port $missing_port \
+    "$(winpath "$work/session-sim.log")"
+  step "host session: every function by name and ordinal, every operation, time-out, ClosePort, FreeLibrary releases the port" $?
+else
+  step "host session (simulator did not start)" 1
+fi
+stop_sim
+
+# Process exit with the port held: the probe DLL, detached after QK42RT.dll, checks that
+# the line was hung up while the process still existed.
+if start_sim "$work/exit-sim.log"; then
+  env -u DISPLAY timeout 60 wine "$host" exit-held "$(winpath "$dll")" $sim_port \
+    "$(winpath "$work/exit-sim.log")" "$(winpath "$probe")" | tee "$work/exit-host.log"
+  status=${PIPESTATUS[0]}
+  grep -q '^ok   process exit released the held port' "$work/exit-host.log" || status=1
+  step "process exit without FreeLibrary releases the held port" $status
+else
+  step "process exit (simulator did not start)" 1
+fi
+stop_sim
+
+# --- the message box in a real window ----------------------------------------------------
+message_box() {
+  local display_file=$work/xvfb.display
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$display_file" 2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [[ -s $display_file ]] && break; sleep 0.05; done
+  [[ -s $display_file ]] || { echo "Xvfb did not start"; return 1; }
+  export DISPLAY=:$(head -1 "$display_file")
+
+  wine "$host" missing "$(winpath "$dll")" $missing_port >"$work/message-box-host.log" 2>&1 &
+  local host_pid=$!
+  local window
+  window=$(timeout 30 xdotool search --sync --name '^QK42RT$' 2>/dev/null | head -1)
+  if [[ -z $window ]]; then
+    echo "no window titled QK42RT appeared"
+    kill "$host_pid" 2>/dev/null
+    return 1
+  fi
+  echo "window $window titled \"$(xdotool getwindowname "$window")\""
+  sleep 1
+  if ! kill -0 "$host_pid" 2>/dev/null; then
+    echo "QK42RT_InitPort returned before the box was closed"
+    return 1
+  fi
+  echo "still blocked 1 s after the box appeared"
+  import -window root "$work/message-box.png"
+  xdotool key --window "$window" Return 2>/dev/null
+  local status=1
+  for _ in $(seq 100); do
+    if ! kill -0 "$host_pid" 2>/dev/null; then wait "$host_pid"; status=$?; break; fi
+    sleep 0.1
+  done
+  if kill -0 "$host_pid" 2>/dev/null; then
+    echo "the box did not close on the key press"
+    kill "$host_pid" 2>/dev/null
+  fi
+  cat "$work/message-box-host.log"
+  echo "screenshot: $work/message-box.png"
+  return $status
+}
+message_box
+step "message box: \"can't open port!\" captioned QK42RT blocks InitPort until a key closes it, then 0" $?
+stop_wine
+kill "$xvfb_pid" 2>/dev/null
+wait "$xvfb_pid" 2>/dev/null
+xvfb_pid=""
+
+echo
+echo "=== Windows stage ($(($(date +%s) - started)) s)"
+printf '%s\n' "${results[@]}"
+if ((failed)); then echo "FAIL windows"; exit 1; fi
+echo "PASS windows"
