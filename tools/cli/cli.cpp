@@ -1,6 +1,19 @@
 #include "cli.h"
 
 namespace qk42rt::cli {
+namespace {
+
+// The known subcommand of a command line, if any, for the hint after a usage error.
+std::string known_command(const std::vector<std::string>& argv) {
+    try {
+        const CommandLine line = parse_command_line(argv);
+        if (find_subcommand(line.command) != nullptr) return line.command;
+    } catch (const UsageError&) {
+    }
+    return {};
+}
+
+}  // namespace
 
 Plan make_plan(const std::vector<std::string>& argv) {
     Plan plan;
@@ -33,8 +46,8 @@ int run(const std::vector<std::string>& argv, std::ostream& out, std::ostream& e
         plan = make_plan(argv);
     } catch (const UsageError& error) {
         err << "qk42rt: " << error.what() << "\n";
-        const bool known = !plan.line.command.empty() && find_subcommand(plan.line.command);
-        err << "Try 'qk42rt " << (known ? plan.line.command + " " : "") << "--help'.\n";
+        const std::string command = known_command(argv);
+        err << "Try 'qk42rt " << (command.empty() ? "" : command + " ") << "--help'.\n";
         return kExitUsage;
     }
     if (plan.line.help) {
