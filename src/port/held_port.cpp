@@ -29,6 +29,11 @@ bool init(int port_number) {
     return false;
 }
 
+void adopt(std::unique_ptr<Port> port) {
+    g_port.reset();
+    g_port = std::move(port);
+}
+
 void close() {
     g_port.reset();
 }

@@ -35,6 +35,20 @@ class ScriptedPort final : public Port {
     std::string calls_;
 };
 
+// Lends a port the test keeps to an owner that wants a unique_ptr (the held port).
+class BorrowedPort final : public Port {
+  public:
+    explicit BorrowedPort(Port& port) : port_(port) {}
+    void clear_input() override { port_.clear_input(); }
+    void write(std::span<const std::uint8_t> bytes) override { port_.write(bytes); }
+    std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
+        return port_.read(buffer, limit);
+    }
+
+  private:
+    Port& port_;
+};
+
 // "8E 00 04" <-> bytes, for readable tables.
 Bytes hex(const std::string& text);
 std::string hex(std::span<const std::uint8_t> bytes);
