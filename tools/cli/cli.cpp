@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include <exception>
+
 namespace qk42rt::cli {
 namespace {
 
@@ -63,6 +65,11 @@ int run(const std::vector<std::string>& argv, std::ostream& out, std::ostream& e
         Session session = Session::open(plan.device, plan.line.address, plan.line.json, out);
         return plan.prepared.on_line(session);
     } catch (const InstrumentFailure& failure) {
+        out.flush();
+        err << "qk42rt: " << failure.what() << "\n";
+        return kExitFailed;
+    } catch (const std::exception& failure) {
+        // For example no pseudo-terminal for the demo's simulator.
         out.flush();
         err << "qk42rt: " << failure.what() << "\n";
         return kExitFailed;
