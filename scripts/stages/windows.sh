@@ -109,6 +109,9 @@ step "exports: the twenty names at their ordinals, nothing else; imports: system
 # --- Wine --------------------------------------------------------------------------------
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   env -u DISPLAY wineboot -i >"$work/wineboot.log" 2>&1
+  # Xvfb runs no window manager: let Wine draw the caption, so the screenshot shows it.
+  env -u DISPLAY wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+    >>"$work/wineboot.log" 2>&1
   stop_wine
 fi
 rm -f "$WINEPREFIX/dosdevices/com$sim_port" "$WINEPREFIX/dosdevices/com$missing_port"
@@ -143,6 +146,7 @@ stop_sim
 # --- the message box in a real window ----------------------------------------------------
 message_box() {
   local display_file=$work/xvfb.display
+  rm -f "$display_file"
   Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$display_file" 2>"$work/xvfb.log" &
   xvfb_pid=$!
   for _ in $(seq 100); do [[ -s $display_file ]] && break; sleep 0.05; done
@@ -166,6 +170,7 @@ message_box() {
   fi
   echo "still blocked 1 s after the box appeared"
   import -window root "$work/message-box.png"
+  import -window "$window" "$work/message-box-window.png"
   xdotool key --window "$window" Return 2>/dev/null
   local status=1
   for _ in $(seq 100); do
@@ -177,7 +182,7 @@ message_box() {
     kill "$host_pid" 2>/dev/null
   fi
   cat "$work/message-box-host.log"
-  echo "screenshot: $work/message-box.png"
+  echo "screenshots: $work/message-box.png, $work/message-box-window.png"
   return $status
 }
 message_box
