@@ -104,6 +104,51 @@ void missing_reply(const Functions& f, Checks& c) {
              "the next exchange after a time-out succeeds");
 }
 
+// Host threads that share the library: every call is serialized, so no exchange sees
+// another's reply.
+void concurrent_calls(const Functions& f, Checks& c) {
+    struct Worker {
+        const Functions* f;
+        int failures = 0;
+        static DWORD WINAPI run(LPVOID self_pointer) {
+            auto* self = static_cast<Worker*>(self_pointer);
+            for (int i = 0; i < 25; ++i) {
+                int state = 0;
+                float value = 0;
+                int status = 0;
+                if (self->f->ReadOnOff(kServed, &state) != 1 || state != 0x5A) ++self->failures;
+                if (self->f->ReadMaxflow(kServed, 2, &value, &status) != 1 || value != 200.0f) {
+                    ++self->failures;
+                }
+            }
+            return 0;
+        }
+    };
+    Worker workers[3] = {{&f}, {&f}, {&f}};
+    HANDLE threads[3];
+    for (int i = 0; i < 3; ++i) {
+        threads[i] = CreateThread(nullptr, 0, &Worker::run, &workers[i], 0, nullptr);
+    }
+    WaitForMultipleObjects(3, threads, TRUE, INFINITE);
+    int failures = 0;
+    for (int i = 0; i < 3; ++i) {
+        CloseHandle(threads[i]);
+        failures += workers[i].failures;
+    }
+    char line[120];
+    std::snprintf(line, sizeof line, "3 threads, 150 calls at once: all answered right (%d wrong)",
+                  failures);
+    c.expect(failures == 0, line);
+}
+
+void null_outputs(const Functions& f, Checks& c) {
+    int status = 9;
+    float value = 9;
+    c.expect(f.ReadFlow(kServed, 1, nullptr, &status) == 0 && status == 9 &&
+                 f.ReadVersion(kServed, &value, nullptr, nullptr, nullptr) == 0 && value == 9,
+             "a null output pointer makes the call fail, other outputs untouched");
+}
+
 }  // namespace
 
 int full_session(const Setup& setup) {
@@ -127,6 +172,8 @@ int full_session(const Setup& setup) {
 
     writes(f, c);
     read_backs(f, c);
+    concurrent_calls(f, c);
+    null_outputs(f, c);
     missing_reply(f, c);
 
     int hangups = log.hangups();
