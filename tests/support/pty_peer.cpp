@@ -24,7 +24,7 @@ PtyPeer::PtyPeer(Responder responder) : responder_(std::move(responder)) {
 
 PtyPeer::~PtyPeer() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     if (master_ >= 0) ::close(master_);
 }
 
@@ -39,7 +39,7 @@ void PtyPeer::send(const Bytes& bytes) {
 
 void PtyPeer::hang_up() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     ::close(master_);
     master_ = -1;
 }
