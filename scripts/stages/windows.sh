@@ -64,7 +64,6 @@ start_sim() {
   ln -sfn "$slave" "$WINEPREFIX/dosdevices/com$sim_port"
 }
 
-hangups() { grep -c '^event: line hung up' "$1"; }
 
 # --- tools -------------------------------------------------------------------------------
 missing_tools=()
