@@ -16,11 +16,12 @@ struct IntegrationRest {
 
 // A channel is on while bit (channel - 1) of the on/off byte is set. An open channel's flow
 // moves toward its setpoint, a closed one's toward zero; time constant 0 jumps at once.
-void advance_flows(InstrumentState& state, double seconds, double time_constant_s);
+// Returns each channel's mean flow over the step, exact for the first-order response.
+std::array<double, 8> advance_flows(InstrumentState& state, double seconds, double time_constant_s);
 
 // Integrated flow counts thousandths of (flow unit x minute): one minute at 1.0 adds 1000.
 // Integration time counts milliseconds. Both are 32-bit counters that wrap around.
-void advance_integration(InstrumentState& state, const std::array<float, 8>& flows_before,
+void advance_integration(InstrumentState& state, const std::array<double, 8>& mean_flows,
                          double seconds, IntegrationRest& rest);
 
 }  // namespace qk42rt::sim

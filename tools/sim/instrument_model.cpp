@@ -21,10 +21,8 @@ void InstrumentModel::advance(Clock::time_point now) {
     if (now <= last_) return;
     const double seconds = std::chrono::duration<double>(now - last_).count();
     last_ = now;
-    std::array<float, 8> before{};
-    for (int i = 0; i < 8; ++i) before[i] = state_.channels[i].flow;
-    advance_flows(state_, seconds, settings_.time_constant_s);
-    advance_integration(state_, before, seconds, rest_);
+    const auto means = advance_flows(state_, seconds, settings_.time_constant_s);
+    advance_integration(state_, means, seconds, rest_);
 }
 
 std::optional<std::vector<std::uint8_t>> InstrumentModel::answer(

@@ -64,6 +64,7 @@ struct Simulator::Impl {
     void run();
     void watch_hung_up_line();
     void read_line();
+    void report_drops();
     void handle(const std::vector<std::uint8_t>& request);
     void send(const std::vector<std::uint8_t>& bytes);
     void hang_up_line();
@@ -164,15 +165,20 @@ void Simulator::Impl::read_line() {
         return;
     }
     for (ssize_t i = 0; i < n && !stopping; ++i) {
-        const bool complete = framer.feed(buffer[i]);
-        const auto dropped = framer.take_dropped();
-        if (!dropped.empty()) {
-            log("drop", hex_bytes(dropped));
-            std::lock_guard lock(mutex);
-            counters.dropped += dropped.size();
-        }
-        if (complete) handle(framer.request());
+        if (!framer.feed(buffer[i])) continue;
+        report_drops();
+        handle(framer.request());
     }
+    report_drops();
+}
+
+// Dropped bytes are reported in runs, before the request that follows them.
+void Simulator::Impl::report_drops() {
+    const auto dropped = framer.take_dropped();
+    if (dropped.empty()) return;
+    log("drop", hex_bytes(dropped));
+    std::lock_guard lock(mutex);
+    counters.dropped += dropped.size();
 }
 
 void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
