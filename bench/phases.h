@@ -1,0 +1,36 @@
+// The parts of the benchmark, each against its own simulator process.
+#pragma once
+
+#include <string>
+
+#include "report.h"
+
+namespace qk42rt::bench {
+
+struct Settings {
+    std::string simulator;        // qk42rt-sim
+    std::string python;           // a Python 3 with pyserial
+    std::string python_client;    // pyserial_client.py
+    std::string client;           // the qk42rt command-line client; empty: not run
+    int calls = 3000;             // per operation, for each of library, bare and pyserial
+    int block = 50;               // calls in a row before the next contender's turn
+    int timeouts = 20;            // no-reply calls
+    int paced_calls = 200;        // per operation, on the line paced at 9600 baud
+    int statuses = 5;             // status walks of 8 channels
+    double monitor_seconds = 60;  // the monitor loop's length
+};
+
+// Library, bare exchange and pyserial, interleaved, against an instrument that answers at once.
+void exchange_costs(const Settings& settings, Report& report);
+
+// Calls that get no reply: how long they wait, and the CPU spent waiting.
+void no_reply_waits(const Settings& settings, Report& report);
+
+// On a line paced at 9600 baud: each operation against the line's own time.
+void paced_line(const Settings& settings, Report& report);
+
+// Bulk reading on the paced line: a status walk of eight channels and a monitor loop at the
+// shortest interval, through the exported functions and through the qk42rt client.
+void bulk_reading(const Settings& settings, Report& report);
+
+}  // namespace qk42rt::bench

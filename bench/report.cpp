@@ -1,0 +1,49 @@
+#include "report.h"
+
+#include <cstdio>
+
+namespace qk42rt::bench {
+namespace {
+
+std::string table(const Row& header, const std::vector<Row>& rows) {
+    const auto line = [](const Row& cells) {
+        std::string text = "|";
+        for (const auto& cell : cells) text += " " + cell + " |";
+        return text + "\n";
+    };
+    std::string text = line(header) + "|";
+    for (std::size_t i = 0; i < header.size(); ++i) text += "---|";
+    text += "\n";
+    for (const auto& row : rows) text += line(row);
+    return text;
+}
+
+}  // namespace
+
+void Report::target(const std::string& figure, const std::string& measured, const std::string& goal,
+                    bool met) {
+    targets_.push_back({figure, measured, goal, met ? "PASS" : "**FAIL**"});
+    all_met_ = all_met_ && met;
+}
+
+void Report::section(const std::string& heading, const std::string& note, const Row& header,
+                     const std::vector<Row>& rows) {
+    details_ += "\n### " + heading + "\n\n";
+    if (!note.empty()) details_ += note + "\n\n";
+    details_ += table(header, rows);
+}
+
+std::string Report::markdown(const std::string& title, const std::string& machine) const {
+    std::string text = "## " + title + "\n\n" + machine + "\n\n";
+    text += table({"Figure", "Measured", "Target", "Result"}, targets_);
+    for (const auto& n : notes_) text += "\n" + n + "\n";
+    return text + details_;
+}
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace qk42rt::bench

@@ -1,0 +1,34 @@
+// The benchmark's findings as Markdown: the targets with PASS/FAIL, then the detailed tables.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qk42rt::bench {
+
+using Row = std::vector<std::string>;
+
+class Report {
+  public:
+    // A target row: what was measured, its value, the target, and whether it was met.
+    void target(const std::string& figure, const std::string& measured, const std::string& goal,
+                bool met);
+    // A detail section: a heading, an optional note and a table.
+    void section(const std::string& heading, const std::string& note, const Row& header,
+                 const std::vector<Row>& rows);
+    void note(const std::string& text) { notes_.push_back(text); }
+
+    bool all_met() const { return all_met_; }
+    std::string markdown(const std::string& title, const std::string& machine) const;
+
+  private:
+    std::vector<Row> targets_;
+    std::string details_;
+    std::vector<std::string> notes_;
+    bool all_met_ = true;
+};
+
+// Numbers as the tables show them.
+std::string fixed(double value, int decimals);
+
+}  // namespace qk42rt::bench
