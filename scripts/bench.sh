@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The benchmark, run by hand: builds qk42rt-bench in build-bench/ and runs it in full (about
+# three minutes, one of them the monitor loop) against the simulator. The Markdown table goes
+# to build-bench/bench-results.md and to standard output. Extra options go to qk42rt-bench
+# (for example --monitor-seconds 10, --strict; --help lists them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BENCH_BUILD_DIR:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target qk42rt-bench qk42rt-sim qk42rt_cli
+"$build"/bench/qk42rt-bench --client "$build"/tools/cli/qk42rt \
+  --out "$build"/bench-results.md "$@"
