@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # The whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# Warnings are errors in the plain build; sanitizer builds only warn (GCC reports false
+# "maybe-uninitialized" inside the standard library under ASan).
 # tests where threads meet built with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 asan="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
   -DCMAKE_CXX_FLAGS="$asan" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j2
+  ctest --test-dir build-asan --output-on-failure -j2 -E '^soak$'
+# A shorter soak under the sanitizers: the full one runs in the plain build.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 build-asan/tests/qk42rt-soak --exchanges 5000 --shards 4 --seed 7
 
 tsan="-fsanitize=thread -fno-omit-frame-pointer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
   -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build build-tsan -j2 --target exports_test reliability_test
