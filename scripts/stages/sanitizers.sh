@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# tests where threads meet built with ThreadSanitizer.
 # Warnings are errors in the plain build; sanitizer builds only warn (GCC reports false
 # "maybe-uninitialized" inside the standard library under ASan).
-# tests where threads meet built with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
