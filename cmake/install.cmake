@@ -1,0 +1,47 @@
+# What `cmake --install` puts under the prefix: the header, the shared library (or on Windows
+# QK42RT.dll, its import library and the .def), a CMake package giving QK42RT::qk42rt, a
+# pkg-config file, and with the tools their man pages and the shell completion of `qk42rt`.
+# The static core is not installed: it carries the library's internals for the tools and the
+# tests, and a host links the shared library.
+include(CMakePackageConfigHelpers)
+
+set(QK42RT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QK42RT)
+
+install(TARGETS qk42rt EXPORT QK42RTTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/qk42rt.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32)
+  # Names and ordinals, for hosts that build their own import library or call by ordinal.
+  install(FILES ${PROJECT_SOURCE_DIR}/include/qk42rt.def DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
+
+install(EXPORT QK42RTTargets NAMESPACE QK42RT:: FILE QK42RTTargets.cmake
+        DESTINATION ${QK42RT_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/QK42RTConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/QK42RTConfig.cmake
+                              INSTALL_DESTINATION ${QK42RT_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QK42RTConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QK42RTConfig.cmake
+              ${PROJECT_BINARY_DIR}/QK42RTConfigVersion.cmake
+        DESTINATION ${QK42RT_CMAKE_DIR})
+
+if(NOT WIN32)
+  # The .pc file finds its prefix from where it lies, so a tree installed with
+  # `cmake --install --prefix DIR` or unpacked elsewhere still points at itself.
+  set(QK42RT_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  file(RELATIVE_PATH QK42RT_PC_TO_PREFIX /${QK42RT_PKGCONFIG_DIR} /)
+  string(REGEX REPLACE "/$" "" QK42RT_PC_TO_PREFIX "${QK42RT_PC_TO_PREFIX}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/qk42rt.pc.in ${PROJECT_BINARY_DIR}/qk42rt.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/qk42rt.pc DESTINATION ${QK42RT_PKGCONFIG_DIR})
+endif()
+
+if(TARGET qk42rt_cli)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/qk42rt.1 ${PROJECT_SOURCE_DIR}/man/qk42rt-sim.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/completions/qk42rt
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endif()

@@ -1,0 +1,25 @@
+# `cpack -G DEB` in a build configured with -DCMAKE_INSTALL_PREFIX=/usr: one package, qk42rt,
+# with the library, the header, the CMake and pkg-config files, the tools and the preload.
+set(CPACK_PACKAGE_NAME qk42rt)
+set(CPACK_PACKAGE_VENDOR "QK42RT team")
+set(CPACK_PACKAGE_CONTACT "QK42RT team <qk42rt@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Driver library for the QK42 multi-channel flow instrument on a serial line")
+set(CPACK_PACKAGE_DESCRIPTION
+    "libqk42rt.so reads and controls a QK42 flow instrument over a serial port through twenty
+C functions. Includes the header, CMake and pkg-config files, the client qk42rt, the
+instrument simulator qk42rt-sim and the port-mapping preload libqk42rt-portmap.so.")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QK42RT team <qk42rt@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Depends computed from the binaries by dpkg-shlibdeps; a shlibs file and the ldconfig
+# trigger come with the shared library.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+
+if(NOT WIN32)
+  set(CPACK_GENERATOR DEB)
+endif()
+include(CPack)
