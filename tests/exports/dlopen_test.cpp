@@ -1,6 +1,9 @@
 // The shared library, loaded with dlopen and holding a port, releases it at dlclose.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "port/open_port.h"
 #include "support/port_map.h"
@@ -23,6 +26,30 @@ TEST(SharedLibrary, UnloadClosesTheHeldPort) {
     EXPECT_EQ(open_serial_device(peer.slave_path()).status, OpenStatus::cannot_open);
     ASSERT_EQ(dlclose(library), 0);
     EXPECT_EQ(open_serial_device(peer.slave_path()).status, OpenStatus::opened);
+    unmap_ports();
+}
+
+// Exclusive mode outlives a bare close() of a pseudo-terminal whose master stays open, so a
+// process that ended without the hook would leave the line locked against other openers.
+TEST(SharedLibrary, ProcessExitClosesTheHeldPort) {
+    PtyPeer peer([](const Bytes&) { return std::vector<Chunk>{}; });
+    map_port(kTestPort, peer.slave_path());
+    const pid_t child = fork();
+    if (child == 0) {
+        void* library = dlopen(QK42RT_SHARED_PATH, RTLD_NOW | RTLD_LOCAL);
+        auto init =
+            library ? reinterpret_cast<int (*)(int)>(dlsym(library, "QK42RT_InitPort")) : nullptr;
+        std::exit(init != nullptr && init(kTestPort) == 1 ? 0 : 1);  // exit without ClosePort
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const int fd = open_raw(peer.slave_path());
+    ASSERT_GE(fd, 0);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the port was not closed by the library at exit";
+    close(fd);
     unmap_ports();
 }
 
