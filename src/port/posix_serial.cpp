@@ -84,23 +84,30 @@ std::size_t PosixSerial::read(std::span<std::uint8_t> buffer, std::chrono::milli
     const std::int64_t deadline =
         monotonic_ns() + std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
     std::size_t got = 0;
+    // Wait before reading: the reply is hardly ever there the moment the request has left, and
+    // a read that finds nothing would cost a system call in every exchange.
     while (got < buffer.size()) {
+        const std::int64_t left_ns = deadline - monotonic_ns();
+        // Round up, so the wait never ends before the deadline; past it, one last look.
+        const int left_ms = left_ns > 0 ? static_cast<int>((left_ns + 999'999) / 1'000'000) : 0;
+        pollfd waiting{fd_, POLLIN, 0};
+        const int ready = poll(&waiting, 1, left_ms);
+        if (ready < 0) {
+            if (errno == EINTR) continue;  // resumes with the time left
+            return got;
+        }
+        if (ready == 0) {
+            if (left_ms == 0) return got;
+            continue;  // woke at the deadline: the next turn takes the last look
+        }
+        if (!(waiting.revents & POLLIN)) return got;  // hang-up or error, no data
         const ssize_t n = ::read(fd_, buffer.data() + got, buffer.size() - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
             continue;
         }
-        if (n == 0) return got;  // hang-up
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return got;  // EIO: the line is gone
-        const std::int64_t left_ns = deadline - monotonic_ns();
-        if (left_ns <= 0) return got;
-        // Round up, so the wait never ends before the deadline and never becomes 0 or -1.
-        const int left_ms = static_cast<int>((left_ns + 999'999) / 1'000'000);
-        pollfd waiting{fd_, POLLIN, 0};
-        const int ready = poll(&waiting, 1, left_ms);
-        if (ready < 0 && errno != EINTR) return got;
-        if (ready > 0 && !(waiting.revents & POLLIN)) return got;  // hang-up or error, no data
+        if (n == 0) return got;                                                     // hang-up
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return got;  // EIO
     }
     return got;
 }
