@@ -30,13 +30,14 @@ install(FILES ${PROJECT_BINARY_DIR}/QK42RTConfig.cmake
         DESTINATION ${QK42RT_CMAKE_DIR})
 
 if(NOT WIN32)
-  # The .pc file finds its prefix from where it lies, so a tree installed with
-  # `cmake --install --prefix DIR` or unpacked elsewhere still points at itself.
-  set(QK42RT_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-  file(RELATIVE_PATH QK42RT_PC_TO_PREFIX /${QK42RT_PKGCONFIG_DIR} /)
-  string(REGEX REPLACE "/$" "" QK42RT_PC_TO_PREFIX "${QK42RT_PC_TO_PREFIX}")
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/qk42rt.pc.in ${PROJECT_BINARY_DIR}/qk42rt.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/qk42rt.pc DESTINATION ${QK42RT_PKGCONFIG_DIR})
+  # The prefix in the .pc file is the one the tree is installed to, which
+  # `cmake --install --prefix DIR` (and CPack) choose only at install time: the file is
+  # configured twice, here with everything else and there with the prefix.
+  set(QK42RT_PC_PREFIX "@CMAKE_INSTALL_PREFIX@")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/qk42rt.pc.in ${PROJECT_BINARY_DIR}/qk42rt.pc.in @ONLY)
+  install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/qk42rt.pc.in\"
+                               \"${PROJECT_BINARY_DIR}/qk42rt.pc\" @ONLY)")
+  install(FILES ${PROJECT_BINARY_DIR}/qk42rt.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
 
 if(TARGET qk42rt_cli)

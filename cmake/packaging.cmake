@@ -9,6 +9,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "libqk42rt.so reads and controls a QK42 flow instrument over a serial port through twenty
 C functions. Includes the header, CMake and pkg-config files, the client qk42rt, the
 instrument simulator qk42rt-sim and the port-mapping preload libqk42rt-portmap.so.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # as the DLL's file version
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QK42RT team <qk42rt@example.org>")
