@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# Installing as users do: `cmake --install` to a temporary prefix, both example hosts built
+# from outside the source tree against it (C through pkg-config, C++ through find_package)
+# and run against qk42rt-sim through the port-mapping preload, the man pages against the
+# tools' --help, the Debian package installed and removed with apt-get, and the Windows cross
+# build installed. Prints a PASS/FAIL line per step and exits non-zero when any step fails.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+build=$root/build-install
+deb_build=$root/build-deb
+win_build=$root/build-wininstall
+sim_port=57 # high, and checked to have no device behind it, should the preload not load
+started=$(date +%s)
+work=$(mktemp -d /tmp/qk42rt-install.XXXXXX)
+prefix=$work/prefix
+link=$work/sim-tty
+sim_pid=""
+deb_installed_here=0
+results=()
+failed=0
+
+step() { # step NAME STATUS
+  if [[ $2 -eq 0 ]]; then results+=("PASS  $1"); else results+=("FAIL  $1"); failed=1; fi
+  echo "--- ${results[-1]}"
+}
+skip() { results+=("SKIP  $1"); echo "--- ${results[-1]}"; }
+log() { echo "    $*"; }
+
+cleanup() {
+  if [[ -n $sim_pid ]]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
+  if ((deb_installed_here)); then dpkg --purge qk42rt >/dev/null 2>&1; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=120 "$@"; }
+# Installed and configured ("ii"): a removed package keeps "rc" until it is purged.
+deb_is_installed() { [[ $(dpkg-query -W -f='${db:Status-Abbrev}' qk42rt 2>/dev/null) == ii* ]]; }
+
+# --- build and install to a temporary prefix ------------------------------------------------
+configure_and_build() { # DIR ARGS...
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_BUILD_TESTS=OFF \
+    -DQK42RT_BUILD_BENCH=OFF "$@" >"$work/configure.log" 2>&1 &&
+    cmake --build "$dir" -j2 >"$work/build.log" 2>&1 ||
+    { tail -30 "$work/configure.log" "$work/build.log"; return 1; }
+}
+
+configure_and_build "$build"
+step "build in build-install" $?
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
+step "cmake --install --prefix $prefix" $?
+
+check_installed() {
+  local ok=0 f
+  for f in include/qk42rt.h lib/libqk42rt.so.1.0.0 lib/libqk42rt.so.1 lib/libqk42rt.so \
+    lib/cmake/QK42RT/QK42RTConfig.cmake lib/cmake/QK42RT/QK42RTConfigVersion.cmake \
+    lib/cmake/QK42RT/QK42RTTargets.cmake lib/pkgconfig/qk42rt.pc lib/libqk42rt-portmap.so \
+    bin/qk42rt bin/qk42rt-sim share/man/man1/qk42rt.1 share/man/man1/qk42rt-sim.1 \
+    share/bash-completion/completions/qk42rt; do
+    [[ -e $prefix/$f ]] || { log "missing: $f"; ok=1; }
+  done
+  # The static core is internal: nothing but the shared library is there to link.
+  if compgen -G "$prefix/lib/*.a" >/dev/null; then log "a static library was installed"; ok=1; fi
+  local soname
+  soname=$(objdump -p "$prefix/lib/libqk42rt.so.1.0.0" | awk '/SONAME/ {print $2}')
+  [[ $soname == libqk42rt.so.1 ]] || { log "soname '$soname'"; ok=1; }
+  [[ $(readlink "$prefix/lib/libqk42rt.so") == libqk42rt.so.1 ]] || { log "dev link"; ok=1; }
+  grep -qx "prefix=$prefix" "$prefix/lib/pkgconfig/qk42rt.pc" || { log "pc prefix"; ok=1; }
+  return $ok
+}
+check_installed
+step "installed files, soname libqk42rt.so.1, no static core" $?
+
+# The preload exports its one hook and nothing that could stand in for a host's symbols.
+exports=$(nm -D --defined-only "$prefix/lib/libqk42rt-portmap.so" | awk '{print $3}')
+[[ $exports == qk42rt_test_device_for_port ]]
+step "libqk42rt-portmap.so exports only qk42rt_test_device_for_port" $?
+
+# --- man pages against --help ---------------------------------------------------------------
+# Every option and command the tools' help names is in the man page, and the reverse.
+check_man() { # TOOL MANPAGE HELP-TEXT
+  local ok=0 word
+  local man_words
+  man_words=$(sed 's/\\-/-/g' "$2")
+  for word in $(grep -oE -- '--[a-z][a-z-]*' <<<"$3" | sort -u); do
+    grep -qF -- "$word" <<<"$man_words" || { log "$1: $word is not in the man page"; ok=1; }
+  done
+  for word in $(grep -oE -- '--[a-z][a-z-]*' <<<"$man_words" | sort -u); do
+    grep -qF -- "$word" <<<"$3" || { log "$1: the man page names $word, the help does not"; ok=1; }
+  done
+  return $ok
+}
+cli_help=$("$prefix/bin/qk42rt" --help; "$prefix/bin/qk42rt" monitor --help)
+sim_help=$("$prefix/bin/qk42rt-sim" --help)
+man_ok=0
+check_man qk42rt "$prefix/share/man/man1/qk42rt.1" "$cli_help" || man_ok=1
+check_man qk42rt-sim "$prefix/share/man/man1/qk42rt-sim.1" "$sim_help" || man_ok=1
+for command in $(sed -n '/^Commands:/,/^$/p' <<<"$cli_help" | awk 'NR > 1 && NF {print $1}'); do
+  grep -q "^\.B[IR]* ${command//-/\\\\-}\b" "$prefix/share/man/man1/qk42rt.1" ||
+    { log "command $command is not in qk42rt.1"; man_ok=1; }
+done
+for page in qk42rt qk42rt-sim; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null)
+  [[ -z $warnings ]] || { log "$page.1: $warnings"; man_ok=1; }
+done
+step "man pages match --help of both tools" $man_ok
+
+# --- the example hosts, out of tree -----------------------------------------------------------
+cp -r "$root/examples" "$work/examples"
+make -s -C "$work/examples/c_host" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+  CFLAGS="-O2 -Wall -Wextra -Wpedantic -Werror" >"$work/c_host.log" 2>&1 ||
+  cat "$work/c_host.log"
+[[ -x $work/examples/c_host/qk42rt-c-host ]]
+step "C host built through pkg-config (PKG_CONFIG_PATH)" $?
+
+{ cmake -S "$work/examples/cpp_host" -B "$work/cpp_build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON && cmake --build "$work/cpp_build"; } >"$work/cpp_host.log" 2>&1 ||
+  cat "$work/cpp_host.log"
+[[ -x $work/cpp_build/qk42rt-cpp-host ]]
+step "C++ host built through find_package(QK42RT) (CMAKE_PREFIX_PATH)" $?
+
+# The simulator, with every channel open and setpoint 10.5, 20.5, ... 80.5.
+start_sim() {
+  [[ ! -e /dev/ttyS$((sim_port - 1)) ]] || { log "/dev/ttyS$((sim_port - 1)) exists"; return 1; }
+  "$prefix/bin/qk42rt-sim" --link "$link" --time-constant 0 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
+  [[ -e $link ]] || { cat "$work/sim.log"; return 1; }
+  "$prefix/bin/qk42rt" --device "$link" onoff 0xFF >/dev/null || return 1
+  local channel
+  for channel in 1 2 3 4 5 6 7 8; do
+    "$prefix/bin/qk42rt" --device "$link" setpoint "$channel" "${channel}0.5" >/dev/null || return 1
+  done
+}
+start_sim
+step "qk42rt-sim started (--link), set up with the installed qk42rt" $?
+
+expected=$(for c in 1 2 3 4 5 6 7 8; do echo "channel $c: flow ${c}0.5 status 0"; done)
+preload=(env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$link")
+run_host() { # NAME HOST ARGS...: eight flows, exit 0
+  local name=$1 out
+  shift
+  out=$("${preload[@]}" LD_LIBRARY_PATH="$prefix/lib" "$@" 2>"$work/host.err")
+  local rc=$?
+  [[ $rc -eq 0 && $out == "$expected" ]] ||
+    { log "$name: exit $rc"; log "$out"; cat "$work/host.err"; return 1; }
+}
+run_host "C host" "$work/examples/c_host/qk42rt-c-host" "$sim_port" 1
+step "C host prints the eight flows from the simulator (port $sim_port via preload)" $?
+run_host "C++ host" "$work/cpp_build/qk42rt-cpp-host" "$sim_port" 1
+step "C++ host prints the eight flows from the simulator (port $sim_port via preload)" $?
+
+# A call that fails makes the host exit non-zero: address 2 is not simulated, so no reply.
+"${preload[@]}" LD_LIBRARY_PATH="$prefix/lib" "$work/examples/c_host/qk42rt-c-host" "$sim_port" 2 \
+  >/dev/null 2>&1
+[[ $? -eq 1 ]]
+step "C host exits 1 when the instrument does not answer" $?
+env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$work/nothing" \
+  "$work/cpp_build/qk42rt-cpp-host" "$sim_port" >/dev/null 2>&1
+[[ $? -eq 1 ]]
+step "C++ host exits 1 when its port cannot be opened" $?
+
+# The preload serves any program that opens ports by number, and says which entries it skips.
+out=$(env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="oops,$sim_port=$link" \
+  "$prefix/bin/qk42rt" --port "$sim_port" flow 3 2>"$work/portmap.err")
+[[ $? -eq 0 && $out == *30.5* ]] && grep -q 'ignoring "oops"' "$work/portmap.err"
+step "preload maps --port $sim_port of qk42rt, reports a malformed entry" $?
+
+kill "$sim_pid" 2>/dev/null
+wait "$sim_pid" 2>/dev/null
+sim_pid=""
+
+# --- the Debian package ---------------------------------------------------------------------
+deb_files=(/usr/include/qk42rt.h /usr/bin/qk42rt /usr/bin/qk42rt-sim
+  /usr/share/man/man1/qk42rt.1 /usr/share/bash-completion/completions/qk42rt)
+check_deb_installed() {
+  local ok=0 f multiarch
+  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  for f in "${deb_files[@]}" /usr/lib/$multiarch/libqk42rt.so.1 \
+    /usr/lib/$multiarch/libqk42rt-portmap.so /usr/lib/$multiarch/pkgconfig/qk42rt.pc \
+    /usr/lib/$multiarch/cmake/QK42RT/QK42RTConfig.cmake; do
+    [[ -e $f ]] || { log "missing: $f"; ok=1; }
+  done
+  [[ $(ldconfig -p) == *"libqk42rt.so.1 "* ]] || { log "ldconfig does not list libqk42rt.so.1"; ok=1; }
+  [[ $(pkg-config --modversion qk42rt 2>&1) == 1.0.0.1 ]] || { log "pkg-config"; ok=1; }
+  [[ -n $(man -w qk42rt 2>/dev/null) ]] || { log "man -w qk42rt"; ok=1; }
+  return $ok
+}
+check_deb_removed() {
+  local ok=0 f
+  for f in "${deb_files[@]}"; do [[ ! -e $f ]] || { log "left behind: $f"; ok=1; }; done
+  [[ $(ldconfig -p) != *libqk42rt* ]] || { log "ldconfig still lists libqk42rt"; ok=1; }
+  return $ok
+}
+
+if [[ $(id -u) -ne 0 ]]; then
+  skip "Debian package (needs root for apt-get)"
+elif deb_is_installed; then
+  skip "Debian package (qk42rt is already installed on this machine; left alone)"
+else
+  configure_and_build "$deb_build" -DCMAKE_INSTALL_PREFIX=/usr &&
+    (cd "$deb_build" && rm -f ./*.deb && cpack -G DEB >"$work/cpack.log" 2>&1) ||
+    cat "$work/cpack.log"
+  deb=$(compgen -G "$deb_build/qk42rt_*.deb" | tail -1)
+  [[ -n $deb ]]
+  step "cpack -G DEB: ${deb##*/}" $?
+  if [[ -n $deb ]]; then
+    depends=$(dpkg-deb -f "$deb" Depends)
+    maintainer=$(dpkg-deb -f "$deb" Maintainer)
+    log "Depends: $depends"
+    [[ $depends == *libc6* && -n $maintainer ]]
+    step "package control: computed Depends, Maintainer" $?
+
+    apt_get install -y -qq "$deb" >"$work/apt.log" 2>&1 || cat "$work/apt.log"
+    deb_is_installed && deb_installed_here=1
+    ((deb_installed_here)) && check_deb_installed
+    step "apt-get install ./${deb##*/}: files, ldconfig, pkg-config, man" $?
+
+    # A host built against the system install, the preload found by its bare name.
+    cc -std=c99 -Wall -Wextra -Wpedantic -Werror "$root/examples/c_host/main.c" \
+      $(pkg-config --cflags --libs qk42rt) -o "$work/system-host" &&
+      start_sim && out=$(LD_PRELOAD=libqk42rt-portmap.so QK42RT_PORT_MAP="$sim_port=$link" \
+      "$work/system-host" "$sim_port") && [[ $out == "$expected" ]]
+    step "host built against the package runs with LD_PRELOAD=libqk42rt-portmap.so" $?
+    if [[ -n $sim_pid ]]; then kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; sim_pid=""; fi
+
+    apt_get remove -y -qq qk42rt >"$work/apt.log" 2>&1 || cat "$work/apt.log"
+    ! deb_is_installed && check_deb_removed
+    step "apt-get remove qk42rt: files and ldconfig entry gone" $?
+    # Nothing of it left in dpkg's records either (remove keeps "rc" for its postrm).
+    dpkg --purge qk42rt >/dev/null 2>&1 && [[ -z $(dpkg-query -W qk42rt 2>/dev/null) ]] &&
+      deb_installed_here=0
+    step "dpkg --purge qk42rt: no record left" $?
+  fi
+fi
+
+# --- the Windows cross build ----------------------------------------------------------------
+if command -v i686-w64-mingw32-gcc >/dev/null; then
+  win_prefix=$work/win-prefix
+  configure_and_build "$win_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
+    cmake --install "$win_build" --prefix "$win_prefix" >"$work/wininstall.log" 2>&1
+  win_ok=$?
+  for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h; do
+    [[ -f $win_prefix/$f ]] || { log "missing: $f"; win_ok=1; }
+  done
+  step "Windows: cmake --install puts QK42RT.dll, QK42RT.lib, qk42rt.def, qk42rt.h" $win_ok
+  # The installed header and import library are enough to link a Windows host.
+  i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$win_prefix/include" \
+    "$root/examples/c_host/main.c" "$win_prefix/lib/QK42RT.lib" -o "$work/c_host.exe" &&
+    [[ $(i686-w64-mingw32-objdump -p "$work/c_host.exe") == *"DLL Name: QK42RT.dll"* ]]
+  step "Windows: C host links against the installed import library" $?
+else
+  skip "Windows install (no mingw-w64; scripts/install-deps.sh installs it)"
+fi
+
+echo
+printf '%s\n' "${results[@]}"
+echo "install stage: $(($(date +%s) - started)) s"
+exit $failed
