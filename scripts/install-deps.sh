@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-serial socat locales
   g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool x11-apps imagemagick
+  dpkg-dev pkgconf make man-db
 )
 
 missing=()
