@@ -206,6 +206,9 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
         return;
     }
     if (plan.steps.empty()) return;
+    // On a real line the request is still arriving for ten bit-times a byte; the pseudo-
+    // terminal delivers it at once, so a paced instrument waits that long before it answers.
+    if (options.pace_9600) std::this_thread::sleep_for(kByteTime * request.size());
     if (!pause(options.turnaround_ms)) return;
     for (const ReplyStep& step : plan.steps) {
         if (!pause(step.delay_ms)) return;
@@ -224,11 +227,12 @@ void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes) {
         master.write_all(bytes);
         return;
     }
+    // Each byte reaches the host when its last bit has: one byte time after the previous.
     auto due = Clock::now();
     for (const std::uint8_t byte : bytes) {
+        due += kByteTime;
         std::this_thread::sleep_until(due);
         master.write_all(std::span(&byte, 1));
-        due += kByteTime;
     }
 }
 
