@@ -134,8 +134,7 @@ void bulk_reading(const Settings& settings, Report& report) {
     }
     report.section("Bulk reading on the paced line",
                    "Rate: readings per second against the line's limit (7 bytes of 10 bits per "
-                   "reading at 9600 bit/s). The simulator's paced line is quicker than a real "
-                   "one (see above), so a ratio above 1 is possible here.",
+                   "reading at 9600 bit/s), on the simulator's paced line.",
                    {"Run", "Length", "Time / calls", "Line minimum", "Rate (per s)",
                     "Rate / line's limit", "CPU / wall", "Failed"},
                    rows);

@@ -59,11 +59,10 @@ void paced_line(const Settings& settings, Report& report) {
         "Line paced at 9600 baud",
         "Times in milliseconds per call, median over " + std::to_string(settings.paced_calls) +
             " calls each. Line minimum: request and reply bytes at ten bits each, "
-            "9600 bit/s. The simulator receives the request at once and sends the "
-            "first reply byte at once, so its line is faster than a real one by "
-            "about (request bytes + 1) byte times; the library's own overhead is "
-            "the last but one column, the call against a bare exchange on the same "
-            "paced line.",
+            "9600 bit/s. The simulator answers only when the request would have "
+            "arrived on a real line and delivers each reply byte one byte time after "
+            "the last. Library − line minimum is what the library and the simulator "
+            "add to the line's own time; library − bare isolates the library.",
         {"Operation", "Bytes (request + reply)", "Line minimum", "Library median", "Library p99",
          "Bare median", "Library − line minimum", "Library − bare", "Failed"},
         rows);

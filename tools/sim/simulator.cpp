@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -66,7 +67,8 @@ struct Simulator::Impl {
     void read_line();
     void report_drops();
     void handle(const std::vector<std::uint8_t>& request);
-    void send(const std::vector<std::uint8_t>& bytes);
+    // Paced, the first byte is due one byte time after `line_free` (when the line is idle).
+    void send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free);
     void hang_up_line();
     void line_opened();
     void line_hung_up();
@@ -129,6 +131,9 @@ Simulator::Impl::~Impl() {
 }
 
 void Simulator::Impl::run() {
+    // Byte times of about a millisecond want wake-ups to the microsecond, not the default
+    // 50 µs of timer slack.
+    if (options.pace_9600) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!stopping) {
         if (!host_open) {
             watch_hung_up_line();
@@ -207,19 +212,20 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
     }
     if (plan.steps.empty()) return;
     // On a real line the request is still arriving for ten bit-times a byte; the pseudo-
-    // terminal delivers it at once, so a paced instrument waits that long before it answers.
-    if (options.pace_9600) std::this_thread::sleep_for(kByteTime * request.size());
+    // terminal delivers it at once, so a paced instrument answers only after that time.
+    const Clock::time_point request_end =
+        Clock::now() + kByteTime * static_cast<int>(request.size());
     if (!pause(options.turnaround_ms)) return;
     for (const ReplyStep& step : plan.steps) {
         if (!pause(step.delay_ms)) return;
-        send(step.bytes);
+        send(step.bytes, std::max(request_end, Clock::now()));
     }
     std::lock_guard lock(mutex);
     ++counters.replies;
     changed.notify_all();
 }
 
-void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes) {
+void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free) {
     if (bytes.empty()) return;
     log("tx", hex_bytes(bytes));
     std::lock_guard lock(line_mutex);
@@ -228,7 +234,7 @@ void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes) {
         return;
     }
     // Each byte reaches the host when its last bit has: one byte time after the previous.
-    auto due = Clock::now();
+    auto due = line_free;
     for (const std::uint8_t byte : bytes) {
         due += kByteTime;
         std::this_thread::sleep_until(due);
