@@ -83,7 +83,8 @@ void print_global_help(std::ostream& out) {
     for (const Subcommand& subcommand : kSubcommands) {
         std::string left = std::string(subcommand.name);
         if (!subcommand.words.empty() && subcommand.name != "monitor") {
-            left += " " + std::string(subcommand.words);
+            left += ' ';
+            left += subcommand.words;
         }
         out << "  " << left << std::string(left.size() < 26 ? 26 - left.size() : 1, ' ')
             << subcommand.summary << '\n';
