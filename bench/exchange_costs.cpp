@@ -113,9 +113,13 @@ void exchange_costs(const Settings& settings, Report& report) {
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t k = 0; k < ops.size(); ++k) {
             Contest& c = contests[k];
-            // Who goes first changes every round, so that no one always follows the same.
-            for (int turn = 0; turn < 3; ++turn) {
-                switch ((turn + round) % 3) {
+            // The order runs through all six permutations, so that each contender follows each
+            // other one equally often: whoever comes right after the Python process pays for the
+            // switch back, and a fixed order would charge that to one of them only.
+            static constexpr int kOrders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                                  {0, 2, 1}, {2, 1, 0}, {1, 0, 2}};
+            for (const int contender : kOrders[(round + static_cast<int>(k)) % 6]) {
+                switch (contender) {
                     case 0:
                         library_block(ops[k], settings.block, c.library);
                         break;

@@ -13,7 +13,7 @@ struct Settings {
     std::string python_client;    // pyserial_client.py
     std::string client;           // the qk42rt command-line client; empty: not run
     int calls = 3000;             // per operation, for each of library, bare and pyserial
-    int block = 50;               // calls in a row before the next contender's turn
+    int block = 10;               // calls in a row before the next contender's turn
     int timeouts = 20;            // no-reply calls
     int paced_calls = 200;        // per operation, on the line paced at 9600 baud
     int statuses = 5;             // status walks of 8 channels
