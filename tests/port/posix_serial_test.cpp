@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -113,6 +114,30 @@ TEST(PosixSerial, BytesThatTerminalsLikeToTouchPassUnchanged) {
     Bytes got(special.size());
     EXPECT_EQ(port->read(got, kReplyTimeout), special.size());
     EXPECT_EQ(hex(got), hex(special));
+}
+
+TEST(PosixSerial, WriteWaitsForTheLineToTakeMoreAndSendsEverythingInOrder) {
+    Pty pty;
+    auto port = open_ok(pty.slave);
+    Bytes block(256 * 1024);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    Bytes received;
+    std::thread reader([&] {
+        // Far more than the terminal buffers hold: the writer must meet a full line.
+        std::this_thread::sleep_for(50ms);
+        std::uint8_t piece[4096];
+        pollfd readable{pty.master, POLLIN, 0};
+        while (received.size() < block.size() && poll(&readable, 1, 2000) > 0) {
+            const ssize_t n = read(pty.master, piece, sizeof piece);
+            if (n <= 0) break;
+            received.insert(received.end(), piece, piece + n);
+        }
+    });
+    port->write(block);
+    reader.join();
+    ASSERT_EQ(received.size(), block.size());
+    EXPECT_TRUE(received == block);
 }
 
 TEST(PosixSerial, SecondOpenerIsRefusedUntilTheFirstCloses) {
