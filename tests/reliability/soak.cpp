@@ -182,7 +182,7 @@ Tally run_shard(long exchanges, double percent, unsigned seed) {
         const double ms = duration<double, std::milli>(steady_clock::now() - start).count();
         ++tally.calls;
         tally.longest_ms = std::max(tally.longest_ms, ms);
-        if (ms > 600.0) ++tally.overran;
+        if (ms > 1000.0) ++tally.overran;  // twice the time-out: a hang, not load
         if (outcome.ok()) {
             ++tally.ok;
             if (!outcome.value()) ++tally.wrong;
@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
     std::printf("| failures: wrong acknowledge | %ld |\n| failures: other | %ld |\n",
                 total.by_cause[3], total.by_cause[0] + total.by_cause[4]);
     std::printf("| wrong values delivered | %ld |\n", total.wrong);
-    std::printf("| calls over 600 ms | %ld |\n| longest call | %.1f ms |\n", total.overran,
+    std::printf("| calls over 1000 ms (hung) | %ld |\n| longest call | %.1f ms |\n", total.overran,
                 total.longest_ms);
     std::printf("| wall time | %.1f s |\n", seconds);
     const bool pass =
