@@ -46,7 +46,8 @@ QK42RT_API int QK42RT_CALL QK42RT_InitPort(int port) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_ClosePort(void) QK42RT_NOTHROW;
 
 /* Channel readings: status receives the low three status bits. */
-QK42RT_API int QK42RT_CALL QK42RT_ReadFlow(int address, int channel, float* flow, int* status) QK42RT_NOTHROW;
+QK42RT_API int QK42RT_CALL QK42RT_ReadFlow(int address, int channel, float* flow,
+                                           int* status) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_ReadSetpoint(int address, int channel, float* setpoint,
                                                int* status) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_ReadMaxflow(int address, int channel, float* maxflow,
@@ -55,20 +56,23 @@ QK42RT_API int QK42RT_CALL QK42RT_ReadMaxflow(int address, int channel, float* m
 /* Channel settings. */
 QK42RT_API int QK42RT_CALL QK42RT_ReadUnit(int address, int channel, int* unit) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_SetUnit(int address, int channel, int unit) QK42RT_NOTHROW;
-QK42RT_API int QK42RT_CALL QK42RT_SetSetpoint(int address, int channel, float setpoint) QK42RT_NOTHROW;
-QK42RT_API int QK42RT_CALL QK42RT_SetMaxflow(int address, int channel, float maxflow, int code) QK42RT_NOTHROW;
+QK42RT_API int QK42RT_CALL QK42RT_SetSetpoint(int address, int channel,
+                                              float setpoint) QK42RT_NOTHROW;
+QK42RT_API int QK42RT_CALL QK42RT_SetMaxflow(int address, int channel, float maxflow,
+                                             int code) QK42RT_NOTHROW;
 
 /* Flow integration. The two readings fill 4 bytes in the order the instrument sends them;
  * pass a pointer to any 4-byte storage. */
-QK42RT_API int QK42RT_CALL QK42RT_ReadIntflow(int address, int channel, void* intflow) QK42RT_NOTHROW;
+QK42RT_API int QK42RT_CALL QK42RT_ReadIntflow(int address, int channel,
+                                              void* intflow) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_ReadInttime(int address, void* inttime) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_IntControl(int address, int control) QK42RT_NOTHROW;
 
 /* Ratio and total. */
 QK42RT_API int QK42RT_CALL QK42RT_ReadRatioTotal(int address, int* channel, int* value,
                                                  int* channel2, int* channel3) QK42RT_NOTHROW;
-QK42RT_API int QK42RT_CALL QK42RT_SetRatioTotal(int address, int channel, int value,
-                                                int channel2, int channel3) QK42RT_NOTHROW;
+QK42RT_API int QK42RT_CALL QK42RT_SetRatioTotal(int address, int channel, int value, int channel2,
+                                                int channel3) QK42RT_NOTHROW;
 QK42RT_API int QK42RT_CALL QK42RT_ControlRatioTotal(int address, int mode) QK42RT_NOTHROW;
 
 /* On/off state of the instrument, 8 bits. */
