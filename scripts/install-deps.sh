@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-serial socat locales
   g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool x11-apps imagemagick
