@@ -3,7 +3,6 @@
 // failure, and the very next call succeeding with the true values.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -13,17 +12,6 @@ namespace qk42rt::sim {
 namespace {
 
 enum class Judged { data, acknowledged, any_of_length };
-
-// Every output any call may write, starting from values no reply produces.
-struct Outputs {
-    float f = -7.0f;
-    int a = -7, b = -7, c = -7, d = -7;
-    unsigned char four[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-    bool operator==(const Outputs& o) const {
-        return std::memcmp(&f, &o.f, sizeof f) == 0 && a == o.a && b == o.b && c == o.c &&
-               d == o.d && std::memcmp(four, o.four, 4) == 0;
-    }
-};
 
 struct Operation {
     const char* name;
@@ -35,11 +23,11 @@ struct Operation {
 
 const Operation kOperations[] = {
     {"ReadFlow", 0x3, Judged::data, 1,
-     [](int ad, Outputs& o) { return QK42RT_ReadFlow(ad, 2, &o.f, &o.a); }},
+     [](int ad, Outputs& o) { return QK42RT_ReadFlow(ad, 2, &o.value, &o.a); }},
     {"ReadSetpoint", 0x4, Judged::data, 1,
-     [](int ad, Outputs& o) { return QK42RT_ReadSetpoint(ad, 2, &o.f, &o.a); }},
+     [](int ad, Outputs& o) { return QK42RT_ReadSetpoint(ad, 2, &o.value, &o.a); }},
     {"ReadMaxflow", 0x5, Judged::data, 1,
-     [](int ad, Outputs& o) { return QK42RT_ReadMaxflow(ad, 2, &o.f, &o.a); }},
+     [](int ad, Outputs& o) { return QK42RT_ReadMaxflow(ad, 2, &o.value, &o.a); }},
     {"ReadUnit", 0x2, Judged::data, 1,
      [](int ad, Outputs& o) { return QK42RT_ReadUnit(ad, 2, &o.a); }},
     {"SetUnit", 0x1, Judged::acknowledged, 1,
@@ -49,9 +37,9 @@ const Operation kOperations[] = {
     {"SetMaxflow", 0xF, Judged::acknowledged, 1,
      [](int ad, Outputs&) { return QK42RT_SetMaxflow(ad, 2, 80.0f, 2); }},
     {"ReadIntflow", 0x6, Judged::data, 1,
-     [](int ad, Outputs& o) { return QK42RT_ReadIntflow(ad, 2, o.four); }},
+     [](int ad, Outputs& o) { return QK42RT_ReadIntflow(ad, 2, &o.word); }},
     {"ReadInttime", 0x7, Judged::data, 1,
-     [](int ad, Outputs& o) { return QK42RT_ReadInttime(ad, o.four); }},
+     [](int ad, Outputs& o) { return QK42RT_ReadInttime(ad, &o.word); }},
     {"IntControl", 0x8, Judged::acknowledged, 1,
      [](int ad, Outputs&) { return QK42RT_IntControl(ad, 0x02); }},
     {"ReadRatioTotal", 0x9, Judged::data, 1,
@@ -65,7 +53,7 @@ const Operation kOperations[] = {
     {"SetOnOff", 0xC, Judged::any_of_length, 1,
      [](int ad, Outputs&) { return QK42RT_SetOnOff(ad, 0x5A); }},
     {"ReadVersion", 0x0, Judged::data, 6,
-     [](int ad, Outputs& o) { return QK42RT_ReadVersion(ad, &o.f, &o.a, &o.b, &o.c); }},
+     [](int ad, Outputs& o) { return QK42RT_ReadVersion(ad, &o.value, &o.a, &o.b, &o.c); }},
     {"SetDisplay", 0x0, Judged::any_of_length, 1,
      [](int ad, Outputs&) { return QK42RT_SetDisplay(ad, 1, 0); }},
     {"SetKeyLock", 0x0, Judged::any_of_length, 1,

@@ -2,21 +2,12 @@
 // failure, and the very next call succeeding.
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "sim_fixture.h"
 
 namespace qk42rt::sim {
 namespace {
-
-// Every output a call may write, filled with values no reply produces.
-struct Outputs {
-    float value = -7.0f;
-    int a = -7, b = -7, c = -7, d = -7;
-    std::uint32_t word = 0xEEEEEEEE;
-    bool operator==(const Outputs&) const = default;
-};
 
 struct FaultCase {
     const char* name;

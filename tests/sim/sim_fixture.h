@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -23,6 +25,18 @@ inline bool eventually(const std::function<bool()>& done, int timeout_ms = 2000)
     }
     return true;
 }
+
+// Every output any exported call may write, starting from values no reply produces.
+// Compared bit for bit, so that a NaN written by a call counts as a change.
+struct Outputs {
+    float value = -7.0f;
+    int a = -7, b = -7, c = -7, d = -7;
+    std::uint32_t word = 0xEEEEEEEE;  // the 4 bytes of the integrated flow or time
+    bool operator==(const Outputs& o) const {
+        return std::memcmp(&value, &o.value, sizeof value) == 0 && a == o.a && b == o.b &&
+               c == o.c && d == o.d && word == o.word;
+    }
+};
 
 // Options for a test: immediate flow response, then whatever `change` sets.
 inline Options test_options(const std::function<void(Options&)>& change = {}) {
