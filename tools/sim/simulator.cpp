@@ -263,22 +263,19 @@ void Simulator::Impl::hang_up_line() {
 
 void Simulator::Impl::line_opened() {
     host_open = true;
-    {
-        std::lock_guard lock(mutex);
-        ++counters.opens;
-        changed.notify_all();
-    }
+    // Report before counting, so that whoever waits on the count has seen the event too.
     event("line opened");
+    std::lock_guard lock(mutex);
+    ++counters.opens;
+    changed.notify_all();
 }
 
 void Simulator::Impl::line_hung_up() {
     host_open = false;
-    {
-        std::lock_guard lock(mutex);
-        ++counters.hangups;
-        changed.notify_all();
-    }
     event("line hung up");
+    std::lock_guard lock(mutex);
+    ++counters.hangups;
+    changed.notify_all();
 }
 
 bool Simulator::Impl::pause(int ms) {
