@@ -2,10 +2,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "port/open_port.h"
+#include "port_holder.h"
 #include "support/port_map.h"
 #include "support/pty_peer.h"
 
@@ -33,24 +33,13 @@ TEST(SharedLibrary, UnloadClosesTheHeldPort) {
 // process that ended without the hook would leave the line locked against other openers.
 TEST(SharedLibrary, ProcessExitClosesTheHeldPort) {
     PtyPeer peer([](const Bytes&) { return std::vector<Chunk>{}; });
-    map_port(kTestPort, peer.slave_path());
-    const pid_t child = fork();
-    if (child == 0) {
-        void* library = dlopen(QK42RT_SHARED_PATH, RTLD_NOW | RTLD_LOCAL);
-        auto init =
-            library ? reinterpret_cast<int (*)(int)>(dlsym(library, "QK42RT_InitPort")) : nullptr;
-        std::exit(init != nullptr && init(kTestPort) == 1 ? 0 : 1);  // exit without ClosePort
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(run_port_holder(peer.slave_path()), 0) << "the other process could not open";
     const int fd = open_raw(peer.slave_path());
     ASSERT_GE(fd, 0);
     int exclusive = -1;
     ASSERT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0) << "the port was not closed by the library at exit";
     close(fd);
-    unmap_ports();
 }
 
 }  // namespace

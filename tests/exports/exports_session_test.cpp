@@ -1,7 +1,6 @@
 // The twenty C functions end to end on a pseudo-terminal, the test playing the instrument.
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 
 #include "line_fixture.h"
 #include "port/open_port.h"
+#include "port_holder.h"
 
 namespace qk42rt::testing {
 namespace {
@@ -171,15 +171,7 @@ TEST_F(Exports, ExclusiveOpenRefusesASecondOpenerEvenRoot) {
     }
     // A second opener in this process, and one in another process, are refused.
     EXPECT_EQ(open_serial_device(instrument.peer().slave_path()).status, OpenStatus::cannot_open);
-    const pid_t child = fork();
-    if (child == 0) {
-        _exit(open_serial_device(instrument.peer().slave_path()).status == OpenStatus::cannot_open
-                  ? 0
-                  : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(run_port_holder(instrument.peer().slave_path()), 1) << "InitPort must return 0";
 }
 
 TEST_F(Exports, InitTwiceOnTheSamePortSucceeds) {

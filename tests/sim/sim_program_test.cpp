@@ -18,6 +18,11 @@ namespace {
 class Program {
   public:
     explicit Program(std::vector<std::string> args) {
+        // Built before the fork: the child only calls what is safe in a copy of a threaded
+        // process.
+        std::vector<char*> argv{const_cast<char*>(QK42RT_SIM_PROGRAM)};
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
         int out[2];
         if (pipe(out) != 0) return;
         pid_ = fork();
@@ -25,9 +30,6 @@ class Program {
             dup2(out[1], STDOUT_FILENO);
             ::close(out[0]);
             ::close(out[1]);
-            std::vector<char*> argv{const_cast<char*>(QK42RT_SIM_PROGRAM)};
-            for (auto& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
         }
