@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-serial socat locales
-  g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool x11-apps imagemagick
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
   dpkg-dev pkgconf make man-db
 )
 
