@@ -93,12 +93,14 @@ fi
 
 # --- cross build -------------------------------------------------------------------------
 cross_build() {  # cross_build DIR TOOLCHAIN WHAT
+  local log
+  log=$work/build-$(basename "$1").log
   { cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-    cmake --build "$1" -j2; } >"$work/build-$(basename "$1").log" 2>&1
+    cmake --build "$1" -j2; } >"$log" 2>&1
   local status=$?
   step "$3" $status
   if [[ $status -ne 0 ]]; then
-    tail -40 "$work/build-$(basename "$1").log"
+    tail -40 "$log"
     printf '%s\n' "${results[@]}"
     exit 1
   fi
