@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. Idempotent; needs root.
+# Every program a script, stage, CMake file or test runs comes from a package listed here,
+# even where a base image usually has it: a program only sometimes present is a missing step.
 set -euo pipefail
 
 packages=(
@@ -7,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-serial socat locales
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
-  dpkg-dev pkgconf make man-db
+  dpkg-dev file binutils pkgconf make man-db git coreutils
 )
 
 missing=()
