@@ -21,6 +21,7 @@ bool init(int port_number) {
             g_port = std::move(opened.port);
             return true;
         case OpenStatus::cannot_open:
+        case OpenStatus::bad_device:
             report_open_failure();
             return false;
         case OpenStatus::settings_refused:

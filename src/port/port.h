@@ -1,5 +1,6 @@
-// The three things the protocol needs from a serial line. Implemented by the POSIX and Win32
-// serial ports and by the in-memory port of the unit tests.
+// The three things the protocol needs from a line to the instrument. Implemented by the POSIX
+// and Win32 serial ports, the device-server lines (raw TCP, RFC 2217) and the in-memory port
+// of the unit tests.
 #pragma once
 
 #include <chrono>
@@ -25,6 +26,10 @@ class Port {
     // Receives up to buffer.size() bytes, returning as soon as that many have arrived or
     // `limit` after the call began. Yields the count received (0 on failure).
     virtual std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) = 0;
+
+    // The line has gone for good: the device hung up or the server dropped the connection.
+    // Every later read finds nothing at once; only opening the line again helps.
+    virtual bool hung_up() const { return false; }
 };
 
 }  // namespace qk42rt

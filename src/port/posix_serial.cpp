@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace qk42rt {
@@ -100,14 +101,19 @@ std::size_t PosixSerial::read(std::span<std::uint8_t> buffer, std::chrono::milli
             if (left_ms == 0) return got;
             continue;  // woke at the deadline: the next turn takes the last look
         }
-        if (!(waiting.revents & POLLIN)) return got;  // hang-up or error, no data
+        if (!(waiting.revents & POLLIN)) {  // hang-up or error, no data
+            hung_up_ = true;
+            return got;
+        }
         const ssize_t n = ::read(fd_, buffer.data() + got, buffer.size() - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
             continue;
         }
-        if (n == 0) return got;                                                     // hang-up
-        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return got;  // EIO
+        if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            hung_up_ = true;  // end of file or EIO: the device has gone
+            return got;
+        }
     }
     return got;
 }
@@ -115,16 +121,24 @@ std::size_t PosixSerial::read(std::span<std::uint8_t> buffer, std::chrono::milli
 OpenResult open_serial_device(const std::string& device) {
     OpenResult result;
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return result;
+    if (fd < 0) {
+        const int error = errno;
+        result.reason = error == ENOENT  ? "no such device"
+                        : error == EBUSY ? "another program holds it"
+                                         : std::strerror(error);
+        return result;
+    }
     // Exclusive: the advisory lock stops every other opener that asks, root included; the
     // tty exclusive mode stops non-root openers that do not.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        result.reason = "another program holds it";
         return result;
     }
     if (ioctl(fd, TIOCEXCL) != 0 || !apply_line_settings(fd)) {
         release(fd);
         result.status = OpenStatus::settings_refused;
+        result.reason = "it opened but refused the serial line settings (is it a serial device?)";
         return result;
     }
     result.status = OpenStatus::opened;

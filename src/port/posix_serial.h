@@ -19,10 +19,13 @@ class PosixSerial final : public Port {
     void write(std::span<const std::uint8_t> bytes) override;
     std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
 
+    bool hung_up() const override { return hung_up_; }
+
     int fd() const { return fd_; }
 
   private:
     int fd_;
+    bool hung_up_ = false;
 };
 
 }  // namespace qk42rt

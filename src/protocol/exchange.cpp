@@ -12,11 +12,13 @@ Reply Line::exchange(const Request& request, std::size_t reply_length) {
     Reply reply;
     reply.expected = reply_length;
     reply.port_held = port_ != nullptr;
+    reply.timeout = timeout_;
     if (port_ != nullptr) {
         port_->clear_input();
         port_->write(request.view());
-        reply.size = port_->read(std::span(reply.bytes.data(), reply_length), kReplyTimeout);
+        reply.size = port_->read(std::span(reply.bytes.data(), reply_length), timeout_);
         if (reply.size > reply_length) reply.size = 0;  // a port that overstates has failed
+        reply.line_closed = reply.size < reply_length && port_->hung_up();
     }
     if (trace_) trace_(request, reply);
     return reply;
@@ -26,8 +28,13 @@ std::optional<Error> judge(const Reply& reply, Check check, std::uint8_t header)
     Error error;
     error.received = reply.size;
     error.expected = reply.expected;
+    error.timeout_ms = static_cast<int>(reply.timeout.count());
     if (!reply.port_held) {
         error.why = Failure::no_port;
+        return error;
+    }
+    if (reply.line_closed) {
+        error.why = Failure::line_closed;
         return error;
     }
     if (reply.size == 0) {

@@ -31,6 +31,8 @@ struct Reply {
     std::size_t size = 0;                         // bytes that arrived
     std::size_t expected = 0;                     // the command's reply length
     bool port_held = false;
+    bool line_closed = false;  // the port hung up before the reply was complete
+    std::chrono::milliseconds timeout = kReplyTimeout;
     std::span<const std::uint8_t> view() const { return {bytes.data(), size}; }
 };
 
@@ -47,9 +49,16 @@ class Line {
     // Without a port nothing is sent and no byte is counted.
     Reply exchange(const Request& request, std::size_t reply_length);
 
+    // How long the read waits for the reply (500 ms unless a host asks for more).
+    void set_reply_timeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+    std::chrono::milliseconds reply_timeout() const { return timeout_; }
+    void set_trace(TraceHook trace) { trace_ = std::move(trace); }
+    void set_port(Port* port) { port_ = port; }
+
   private:
     Port* port_;
     TraceHook trace_;
+    std::chrono::milliseconds timeout_ = kReplyTimeout;
 };
 
 // Judges a reply; empty when it passes.

@@ -15,6 +15,7 @@ enum class Failure : std::uint8_t {
     short_reply,   // fewer bytes than the command's reply length
     wrong_ack,     // the one reply byte is not the acknowledge byte
     unknown_kind,  // the version reply's kind letter is neither 'M' nor 'C'
+    line_closed,   // the line went away: the device hung up or the server dropped the connection
 };
 
 struct Error {
@@ -23,6 +24,7 @@ struct Error {
     std::size_t expected = 0;  // bytes the command's reply has
     std::uint8_t got = 0;      // the wrong acknowledge byte or kind letter
     std::uint8_t wanted = 0;   // the acknowledge byte that was due
+    int timeout_ms = 500;      // the reply time-out the read ran under
 };
 
 // One line of text, for example "short reply: 3 of 5 bytes".

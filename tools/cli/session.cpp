@@ -1,8 +1,5 @@
 #include "session.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "port/open_port.h"
 
 namespace qk42rt::cli {
@@ -18,26 +15,18 @@ Session::Session(std::string device, std::unique_ptr<Port> port, int address, bo
 
 Session Session::open(const std::string& device, int address, bool json, std::ostream& out,
                       protocol::TraceHook trace) {
-    errno = 0;
-    OpenResult opened = open_serial_device(device);
-    const int open_errno = errno;
+    OpenResult opened = open_device(device);
     switch (opened.status) {
         case OpenStatus::opened:
             return Session(device, std::move(opened.port), address, json, out, std::move(trace));
         case OpenStatus::settings_refused:
-            throw InstrumentFailure("cannot use " + device +
-                                    ": it opened but refused the serial line settings "
-                                    "(is it a serial device?)");
+            throw InstrumentFailure("cannot use " + device + ": " + opened.reason);
+        case OpenStatus::bad_device:
+            throw InstrumentFailure(opened.reason);
         case OpenStatus::cannot_open:
             break;
     }
-    std::string reason = "no such device, or another program holds it";
-    if (open_errno == EWOULDBLOCK) {
-        reason = "another program holds it";
-    } else if (open_errno != 0) {
-        reason = std::strerror(open_errno);
-    }
-    throw InstrumentFailure("cannot open " + device + ": " + reason);
+    throw InstrumentFailure("cannot open " + device + ": " + opened.reason);
 }
 
 std::string Session::failure_message(std::string_view operation, const Error& error) const {

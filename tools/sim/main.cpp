@@ -1,4 +1,4 @@
-// qk42rt-sim: an instrument on a pseudo-terminal, for hosts without hardware.
+// qk42rt-sim: an instrument on a pseudo-terminal or a TCP listener, for hosts without hardware.
 #include <signal.h>
 
 #include <cerrno>
@@ -21,14 +21,19 @@ using qk42rt::sim::Options;
 
 constexpr char kUsage[] =
     R"(Usage: qk42rt-sim [OPTION]...
-Simulates QK42 flow instruments on a pseudo-terminal. Prints "slave: PATH" (the device a host
-opens) on the first line of standard output, then "event: line opened" and "event: line hung up"
-as hosts open and close the line. Runs until interrupted (SIGINT or SIGTERM).
+Simulates QK42 flow instruments on a pseudo-terminal, a TCP listener or both. Prints
+"slave: PATH" (the device a host opens) and, with --tcp, "tcp: HOST:PORT" (where a host
+connects, as tcp://HOST:PORT) on standard output, then "event: line opened" and
+"event: line hung up" as hosts open and close the line. Runs until interrupted (SIGINT or
+SIGTERM).
 
 Options:
   --address A         simulate the instrument at address A (1 to 8); repeat for several
                       instruments on one line (default: 1)
   --link PATH         make PATH a symbolic link to the slave device (removed at exit)
+  --tcp HOST:PORT     serve the same instruments on a TCP listener too, raw, one client at
+                      a time (port 0: any free port; 127.0.0.1:0 for a test)
+  --no-pty            serve on TCP only, without a pseudo-terminal
   --pace              send reply bytes at the pace of a 9600 baud line (about 1.04 ms each)
   --turnaround MS     wait MS milliseconds before each reply (default 0)
   --time-constant S   flow response time constant in seconds (default 2; 0: immediate)
@@ -43,8 +48,9 @@ Options:
   --transcript FILE   log every request, reply and event with time stamps ('-': stderr)
   --help              show this help
 
-Example:
+Examples:
   qk42rt-sim --address 1 --address 2 --link /tmp/qk42 --fault no-reply:code=0x3,count=2
+  qk42rt-sim --tcp 127.0.0.1:4001 --no-pty
 )";
 
 struct Settings {
@@ -86,6 +92,10 @@ Settings parse(int argc, char** argv) {
             settings.options.addresses.push_back(address);
         } else if (arg == "--link") {
             settings.options.link_path = value();
+        } else if (arg == "--tcp") {
+            settings.options.tcp_listen = value();
+        } else if (arg == "--no-pty") {
+            settings.options.pty = false;
         } else if (arg == "--pace") {
             settings.options.pace_9600 = true;
         } else if (arg == "--turnaround") {
@@ -108,10 +118,16 @@ Settings parse(int argc, char** argv) {
         }
     }
     if (settings.options.addresses.empty()) settings.options.addresses.push_back(1);
+    if (!settings.options.pty && settings.options.tcp_listen.empty()) {
+        usage_error("--no-pty needs --tcp HOST:PORT");
+    }
+    if (!settings.options.pty && !settings.options.link_path.empty()) {
+        usage_error("--link names the pseudo-terminal; it does not go with --no-pty");
+    }
     return settings;
 }
 
-// Events that happen before the slave line is printed wait, so that line always comes first.
+// Events that happen before the slave and tcp lines are printed wait, so those come first.
 struct Output {
     std::mutex mutex;
     bool started = false;
@@ -127,9 +143,10 @@ struct Output {
         std::printf("event: %s\n", text.c_str());
         std::fflush(stdout);
     }
-    void start(const std::string& slave) {
+    void start(const std::string& slave, const std::string& tcp) {
         std::lock_guard lock(mutex);
-        std::printf("slave: %s\n", slave.c_str());
+        if (!slave.empty()) std::printf("slave: %s\n", slave.c_str());
+        if (!tcp.empty()) std::printf("tcp: %s\n", tcp.c_str());
         for (const auto& text : pending) std::printf("event: %s\n", text.c_str());
         pending.clear();
         started = true;
@@ -176,7 +193,7 @@ int main(int argc, char** argv) {
     try {
         qk42rt::sim::Simulator simulator(settings.options);
         for (const auto& rule : settings.faults) simulator.add_fault(rule);
-        output.start(simulator.slave_path());
+        output.start(simulator.slave_path(), simulator.tcp_address());
         int received = 0;
         sigwait(&stop_signals, &received);
     } catch (const std::exception& e) {

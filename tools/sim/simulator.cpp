@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,13 +17,16 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <variant>
 
 #include "faults.h"
 #include "instrument_model.h"
 #include "link_file.h"
+#include "port/device_string.h"
 #include "protocol/command_table.h"
 #include "pty_master.h"
 #include "request_framer.h"
+#include "tcp_listener.h"
 #include "transcript.h"
 
 namespace qk42rt::sim {
@@ -38,6 +42,9 @@ constexpr auto kByteTime = std::chrono::microseconds(1042);
 
 Options checked(Options options) {
     if (options.addresses.empty()) throw std::invalid_argument("no instrument address");
+    if (!options.pty && options.tcp_listen.empty()) {
+        throw std::invalid_argument("neither a pseudo-terminal nor a TCP listener to serve on");
+    }
     for (const int address : options.addresses) {
         if (address < 1 || address > 8) {
             throw std::invalid_argument("instrument address " + std::to_string(address) +
@@ -59,19 +66,29 @@ Options checked(Options options) {
 }  // namespace
 
 struct Simulator::Impl {
+    // Where a request came from, and so where its reply goes.
+    enum class Side { pty, tcp };
+
     explicit Impl(Options opts);
     ~Impl();
 
     void run();
     void watch_hung_up_line();
     void read_line();
-    void report_drops();
-    void handle(const std::vector<std::uint8_t>& request);
+    void read_client();
+    void accept_client();
+    void drop_client(const std::string& why);
+    void take_bytes(std::span<const std::uint8_t> bytes, Side side);
+    void report_drops(RequestFramer& framer);
+    void handle(const std::vector<std::uint8_t>& request, Side side);
     // Paced, the first byte is due one byte time after `line_free` (when the line is idle).
-    void send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free);
+    void send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free, Side side);
+    void hang_up(Side side);
     void hang_up_line();
     void line_opened();
     void line_hung_up();
+    void count_open();
+    void count_hang_up();
     bool pause(int ms);  // false when the simulator is stopping
     void log(std::string_view what, std::string_view text);
     void event(const std::string& text);
@@ -86,13 +103,16 @@ struct Simulator::Impl {
     FaultBook faults;
     Counters counters;
 
-    std::mutex line_mutex;  // writes to the master, and its replacement
-    PtyMaster master;
+    std::mutex line_mutex;  // writes to the master and the client, and their replacement
+    std::optional<PtyMaster> master;
     std::list<std::string> paths;  // every slave path so far, so references stay valid
     std::atomic<const std::string*> current_path{nullptr};
+    std::optional<TcpListener> listener;
+    UniqueFd client;  // the one TCP client served at a time
 
     // The serving thread's own state.
     RequestFramer framer;
+    RequestFramer tcp_framer;
     bool host_open = false;
 
     UniqueFd stop_read;
@@ -101,16 +121,29 @@ struct Simulator::Impl {
     std::thread thread;
 };
 
-Simulator::Impl::Impl(Options opts) : options(checked(std::move(opts))), master(PtyMaster::open()) {
+Simulator::Impl::Impl(Options opts) : options(checked(std::move(opts))) {
     const ModelSettings settings{options.time_constant_s, options.noise, options.noise_seed};
     for (const int address : options.addresses) {
         ModelSettings own = settings;
         own.noise_seed = settings.noise_seed + static_cast<std::uint32_t>(address);
         models.try_emplace(address, own, start);
     }
-    paths.push_back(master.slave_path());
+    if (options.pty) {
+        master = PtyMaster::open();
+        paths.push_back(master->slave_path());
+        if (!options.link_path.empty()) point_link(options.link_path, master->slave_path());
+    } else {
+        paths.emplace_back();
+    }
     current_path = &paths.back();
-    if (!options.link_path.empty()) point_link(options.link_path, master.slave_path());
+    if (!options.tcp_listen.empty()) {
+        const auto parsed = parse_host_port(options.tcp_listen, true);
+        if (const auto* error = std::get_if<DeviceStringError>(&parsed)) {
+            throw std::invalid_argument("--tcp: " + error->message);
+        }
+        const auto& where = std::get<HostPort>(parsed);
+        listener = TcpListener::open(where.host, where.port);
+    }
 
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -127,7 +160,7 @@ Simulator::Impl::~Impl() {
     const ssize_t ignored = ::write(stop_write.get(), &wake, 1);
     (void)ignored;
     if (thread.joinable()) thread.join();
-    if (!options.link_path.empty()) remove_link(options.link_path, *current_path.load());
+    if (master && !options.link_path.empty()) remove_link(options.link_path, *current_path.load());
 }
 
 void Simulator::Impl::run() {
@@ -135,58 +168,105 @@ void Simulator::Impl::run() {
     // 50 µs of timer slack.
     if (options.pace_9600) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!stopping) {
-        if (!host_open) {
-            watch_hung_up_line();
-            continue;
-        }
-        pollfd fds[2] = {{master.fd(), POLLIN, 0}, {stop_read.get(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-        if (fds[1].revents) return;
-        if (fds[0].revents & POLLIN) {
+        // A master reports a hang-up at once while no host has the slave open, so it is
+        // looked at every few milliseconds then instead of waited on.
+        const bool watch_pty = master && !host_open;
+        pollfd fds[4] = {{stop_read.get(), POLLIN, 0}};
+        nfds_t count = 1;
+        const nfds_t pty_at = master && host_open ? count++ : 0;
+        if (pty_at) fds[pty_at] = {master->fd(), POLLIN, 0};
+        const nfds_t listener_at = listener && client.get() < 0 ? count++ : 0;
+        if (listener_at) fds[listener_at] = {listener->fd(), POLLIN, 0};
+        const nfds_t client_at = client.get() >= 0 ? count++ : 0;
+        if (client_at) fds[client_at] = {client.get(), POLLIN, 0};
+        if (poll(fds, count, watch_pty ? kHungUpRecheckMs : -1) < 0 && errno != EINTR) return;
+        if (fds[0].revents) return;
+        if (watch_pty) watch_hung_up_line();
+        if (pty_at && (fds[pty_at].revents & POLLIN)) {
             read_line();
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+        } else if (pty_at && (fds[pty_at].revents & (POLLHUP | POLLERR))) {
             line_hung_up();
         }
+        if (listener_at && fds[listener_at].revents) accept_client();
+        if (client_at && fds[client_at].revents) read_client();
     }
 }
 
 void Simulator::Impl::watch_hung_up_line() {
-    pollfd line{master.fd(), POLLIN, 0};
+    pollfd line{master->fd(), POLLIN, 0};
     if (poll(&line, 1, 0) < 0 && errno != EINTR) return;
     // Data waiting means a host opened the line, even if it has closed it again since.
-    if ((line.revents & POLLIN) || !(line.revents & POLLHUP)) {
-        line_opened();
-        return;
-    }
-    pause(kHungUpRecheckMs);
+    if ((line.revents & POLLIN) || !(line.revents & POLLHUP)) line_opened();
 }
 
 void Simulator::Impl::read_line() {
     std::uint8_t buffer[256];
-    const ssize_t n = ::read(master.fd(), buffer, sizeof buffer);
+    const ssize_t n = ::read(master->fd(), buffer, sizeof buffer);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
     if (n <= 0) {  // EIO: the last host descriptor on the slave was closed
         line_hung_up();
         return;
     }
-    for (ssize_t i = 0; i < n && !stopping; ++i) {
-        if (!framer.feed(buffer[i])) continue;
-        report_drops();
-        handle(framer.request());
+    take_bytes(std::span(buffer, static_cast<std::size_t>(n)), Side::pty);
+}
+
+void Simulator::Impl::accept_client() {
+    std::string peer;
+    UniqueFd accepted = listener->accept_client(peer);
+    if (accepted.get() < 0) return;
+    {
+        std::lock_guard lock(line_mutex);
+        client = std::move(accepted);
     }
-    report_drops();
+    tcp_framer = RequestFramer{};
+    event("tcp client connected from " + peer);
+    count_open();
+}
+
+void Simulator::Impl::read_client() {
+    std::uint8_t buffer[256];
+    const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (n <= 0) {
+        drop_client("tcp client left");
+        count_hang_up();
+        return;
+    }
+    take_bytes(std::span(buffer, static_cast<std::size_t>(n)), Side::tcp);
+}
+
+void Simulator::Impl::drop_client(const std::string& why) {
+    {
+        std::lock_guard lock(line_mutex);
+        client = UniqueFd{};
+    }
+    tcp_framer = RequestFramer{};
+    event(why);
+}
+
+void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Side side) {
+    RequestFramer& own = side == Side::pty ? framer : tcp_framer;
+    for (std::size_t i = 0; i < bytes.size() && !stopping; ++i) {
+        if (!own.feed(bytes[i])) continue;
+        report_drops(own);
+        // Copied: a hang-up fault resets the framer the request lives in.
+        const std::vector<std::uint8_t> request = own.request();
+        handle(request, side);
+        if (side == Side::tcp && client.get() < 0) return;  // the fault closed the connection
+    }
+    report_drops(own);
 }
 
 // Dropped bytes are reported in runs, before the request that follows them.
-void Simulator::Impl::report_drops() {
-    const auto dropped = framer.take_dropped();
+void Simulator::Impl::report_drops(RequestFramer& from) {
+    const auto dropped = from.take_dropped();
     if (dropped.empty()) return;
     log("drop", hex_bytes(dropped));
     std::lock_guard lock(mutex);
     counters.dropped += dropped.size();
 }
 
-void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
+void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side) {
     const int address = protocol::address_of(request[0]);
     std::optional<std::vector<std::uint8_t>> reply;
     std::optional<FaultRule> fault;
@@ -207,7 +287,7 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
 
     const ReplyPlan plan = plan_reply(*reply, fault ? &*fault : nullptr);
     if (plan.hang_up) {
-        hang_up_line();
+        hang_up(side);
         return;
     }
     if (plan.steps.empty()) return;
@@ -218,19 +298,27 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request) {
     if (!pause(options.turnaround_ms)) return;
     for (const ReplyStep& step : plan.steps) {
         if (!pause(step.delay_ms)) return;
-        send(step.bytes, std::max(request_end, Clock::now()));
+        send(step.bytes, std::max(request_end, Clock::now()), side);
     }
     std::lock_guard lock(mutex);
     ++counters.replies;
     changed.notify_all();
 }
 
-void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free) {
+void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free,
+                           Side side) {
     if (bytes.empty()) return;
     log("tx", hex_bytes(bytes));
     std::lock_guard lock(line_mutex);
+    const auto write = [&](std::span<const std::uint8_t> part) {
+        if (side == Side::pty) {
+            master->write_all(part);
+        } else if (client.get() >= 0) {
+            send_all(client.get(), part);
+        }
+    };
     if (!options.pace_9600) {
-        master.write_all(bytes);
+        write(bytes);
         return;
     }
     // Each byte reaches the host when its last bit has: one byte time after the previous.
@@ -238,8 +326,16 @@ void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_p
     for (const std::uint8_t byte : bytes) {
         due += kByteTime;
         std::this_thread::sleep_until(due);
-        master.write_all(std::span(&byte, 1));
+        write(std::span(&byte, 1));
     }
+}
+
+void Simulator::Impl::hang_up(Side side) {
+    if (side == Side::tcp) {
+        drop_client("tcp connection closed by the simulator");
+        return;
+    }
+    hang_up_line();
 }
 
 // The host sees the hang-up when the old master closes; by then the new slave path and the
@@ -251,7 +347,7 @@ void Simulator::Impl::hang_up_line() {
         paths.push_back(fresh.slave_path());
         current_path = &paths.back();
         std::lock_guard lock(line_mutex);
-        std::swap(master, fresh);
+        std::swap(*master, fresh);
     } catch (const std::exception& e) {
         event(std::string("cannot hang up the line: ") + e.what());
         return;
@@ -263,16 +359,25 @@ void Simulator::Impl::hang_up_line() {
 
 void Simulator::Impl::line_opened() {
     host_open = true;
-    // Report before counting, so that whoever waits on the count has seen the event too.
     event("line opened");
-    std::lock_guard lock(mutex);
-    ++counters.opens;
-    changed.notify_all();
+    count_open();
 }
 
 void Simulator::Impl::line_hung_up() {
     host_open = false;
     event("line hung up");
+    count_hang_up();
+}
+
+// Events are reported before they are counted, so that whoever waits on a count has seen the
+// event too.
+void Simulator::Impl::count_open() {
+    std::lock_guard lock(mutex);
+    ++counters.opens;
+    changed.notify_all();
+}
+
+void Simulator::Impl::count_hang_up() {
     std::lock_guard lock(mutex);
     ++counters.hangups;
     changed.notify_all();
@@ -316,6 +421,11 @@ const std::string& Simulator::slave_path() const {
     return *impl_->current_path.load();
 }
 
+const std::string& Simulator::tcp_address() const {
+    static const std::string none;
+    return impl_->listener ? impl_->listener->address() : none;
+}
+
 InstrumentState Simulator::state(int address) const {
     std::lock_guard lock(impl_->mutex);
     InstrumentModel& model = impl_->model(address);
@@ -343,7 +453,8 @@ void Simulator::clear_faults() {
 void Simulator::send_noise(const std::vector<std::uint8_t>& bytes) {
     impl_->log("noise", hex_bytes(bytes));
     std::lock_guard lock(impl_->line_mutex);
-    impl_->master.write_all(bytes);
+    if (impl_->master) impl_->master->write_all(bytes);
+    if (impl_->client.get() >= 0) send_all(impl_->client.get(), bytes);
 }
 
 Counters Simulator::counters() const {

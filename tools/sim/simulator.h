@@ -1,5 +1,6 @@
-// An instrument on a pseudo-terminal: the other end of the line, for tests, demos and
-// hosts without hardware. Serves the master side on its own thread; hosts open slave_path().
+// An instrument on a pseudo-terminal and/or a TCP listener: the other end of the line, for
+// tests, demos and hosts without hardware. Serves on its own thread; hosts open slave_path()
+// or connect to tcp_address().
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,8 @@ struct FaultRule {
 
 struct Options {
     std::vector<int> addresses{1};  // instrument addresses 1..8 on this line (multi-drop)
+    bool pty = true;                // serve a pseudo-terminal
+    std::string tcp_listen;         // HOST:PORT to serve on TCP as well (port 0: any free one)
     std::string link_path;          // when set, a symbolic link to the slave device is made here
     bool pace_9600 = false;         // send reply bytes about every 1.04 ms, as the line would
     int turnaround_ms = 0;          // delay between a request and its reply
@@ -43,8 +46,9 @@ struct Options {
     std::uint32_t noise_seed = 1;
     std::function<void(const std::string&)> transcript;  // one line per request / reply / event
     // Called on the line's changes: "line opened", "line hung up", and after a hang-up fault
-    // "line hung up by the simulator; slave: <new path>". Both callbacks run on the
-    // simulator's thread.
+    // "line hung up by the simulator; slave: <new path>"; on TCP "tcp client connected from
+    // HOST:PORT", "tcp client left", "tcp connection closed by the simulator". Both callbacks
+    // run on the simulator's thread.
     std::function<void(const std::string&)> on_event;
 };
 
@@ -82,8 +86,8 @@ struct Counters {
     std::uint64_t requests = 0;  // complete requests framed, any address
     std::uint64_t replies = 0;   // replies sent
     std::uint64_t dropped = 0;   // bytes that formed no request
-    std::uint64_t hangups = 0;   // times the host side closed the line
-    std::uint64_t opens = 0;     // times the host side opened the line
+    std::uint64_t hangups = 0;   // times the host side closed the line (or a TCP client left)
+    std::uint64_t opens = 0;     // times the host side opened the line (or a TCP client came)
     std::uint64_t faults = 0;    // requests whose reply a fault changed
 };
 
@@ -96,7 +100,10 @@ class Simulator {
 
     // The slave device hosts open. A hang-up fault moves the line to a new device: the path
     // (and the link) then follow it; references returned earlier stay valid.
-    const std::string& slave_path() const;
+    const std::string& slave_path() const;  // empty without a pseudo-terminal
+
+    // Where the TCP listener is, with the port chosen: "127.0.0.1:40123"; empty without one.
+    const std::string& tcp_address() const;
 
     // Copies of, and changes to, an instrument's state; safe while the thread runs.
     InstrumentState state(int address) const;
