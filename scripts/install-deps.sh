@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-serial socat locales
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
-  dpkg-dev file binutils pkgconf make man-db git coreutils
+  dpkg-dev file binutils pkgconf make man-db git coreutils libudev-dev
 )
 
 missing=()

@@ -55,6 +55,7 @@ struct Version {
     int kind = 0;                 // 0 for 'M', 1 for 'C'
     int info1 = 0;
     int info2 = 0;
+    std::array<char, 3> text{};  // the three version characters as the instrument sent them
 };
 Outcome<Version> read_version(Line& line, int address);
 Outcome<Done> set_display(Line& line, int address, int flag1, int flag2);

@@ -1,4 +1,5 @@
 // System commands (code 0x0, told apart by a sub-code): version, display options, key lock.
+#include <algorithm>
 #include <string_view>
 
 #include "commands/commands.h"
@@ -38,6 +39,7 @@ Outcome<Version> read_version(Line& line, int address) {
     version.info1 = bytes[4];
     version.info2 = bytes[5];
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), 3);
+    std::copy(text.begin(), text.end(), version.text.begin());
     version.number = scan_version_number(text.substr(0, text.find('\0')));
     return version;
 }

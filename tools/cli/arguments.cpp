@@ -4,7 +4,9 @@
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <variant>
 
+#include "port/device_string.h"
 #include "port/open_port.h"
 
 namespace qk42rt::cli {
@@ -99,19 +101,29 @@ CommandLine parse_command_line(const std::vector<std::string>& argv) {
             name = word.substr(0, equals);
             inline_value = word.substr(equals + 1);
         }
-        const bool is_switch =
-            name == "--help" || name == "-h" || name == "--json" || name == "--csv";
+        const bool is_switch = name == "--help" || name == "-h" || name == "--json" ||
+                               name == "--csv" || name == "--all" || name == "--no-reconnect";
         if (is_switch && inline_value) throw UsageError(name + " takes no value");
         if (name == "--help" || name == "-h") {
             line.help = true;
         } else if (name == "--json") {
             line.json = true;
+        } else if (name == "--all") {
+            line.all = true;
         } else if (name == "--csv") {
             line.monitor.csv = true;
             line.monitor_options_given = true;
+        } else if (name == "--no-reconnect") {
+            line.monitor.reconnect = false;
+            line.monitor_options_given = true;
         } else if (name == "--device") {
             line.device = option_value(argv, i, name, inline_value);
-            if (line.device->empty()) throw UsageError("--device needs a path");
+            if (line.device->empty())
+                throw UsageError("--device needs a path, tcp://HOST:PORT or rfc2217://HOST:PORT");
+            const auto parsed = parse_device_string(*line.device);
+            if (const auto* error = std::get_if<DeviceStringError>(&parsed)) {
+                throw UsageError(error->message);
+            }
         } else if (name == "--port") {
             line.port = parse_int(option_value(argv, i, name, inline_value), 1, 256, "--port");
         } else if (name == "--address") {
@@ -130,7 +142,11 @@ CommandLine parse_command_line(const std::vector<std::string>& argv) {
     }
     if (line.device && line.port) throw UsageError("give either --device or --port, not both");
     if (line.monitor_options_given && !line.help && line.command != "monitor") {
-        throw UsageError("--interval, --count and --csv belong to the monitor command");
+        throw UsageError(
+            "--interval, --count, --csv and --no-reconnect belong to the monitor command");
+    }
+    if (line.all && !line.help && line.command != "ports") {
+        throw UsageError("--all belongs to the ports command");
     }
     return line;
 }

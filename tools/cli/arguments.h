@@ -20,6 +20,7 @@ struct MonitorOptions {
     int interval_ms = 1000;
     long long count = 0;  // 0: until interrupted
     bool csv = false;
+    bool reconnect = true;  // open the line again when it goes away, instead of stopping
 };
 
 struct CommandLine {
@@ -32,6 +33,7 @@ struct CommandLine {
     std::vector<std::string> words;  // what follows the subcommand
     MonitorOptions monitor;
     bool monitor_options_given = false;
+    bool all = false;  // --all: ports lists unused legacy ports too
 };
 
 // Splits argv (without the program name). Options may stand before or after the subcommand;

@@ -1,5 +1,6 @@
 // `monitor`: flow readings of chosen channels every interval, as a live table on a terminal,
-// as CSV (or JSON lines) otherwise. Stops at --count or on Ctrl-C, after a whole sample.
+// as CSV (or JSON lines) otherwise. Stops at --count or on Ctrl-C, after a whole sample. Rides
+// out a line that goes away: keeps the schedule with empty rows and opens the line again.
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,7 +57,11 @@ struct Sample {
     std::string time;  // UTC, ISO 8601 with milliseconds
     double elapsed_s = 0.0;
     std::vector<std::optional<commands::Reading>> readings;  // empty where the read failed
+    bool line_down = false;                                  // taken while the line was gone
 };
+
+// How often a line that went away is opened again.
+constexpr auto kReopenEvery = std::chrono::seconds(1);
 
 std::string utc_now() {
     const auto now = std::chrono::system_clock::now();
@@ -80,12 +85,18 @@ std::string elapsed_text(double seconds) {
 
 class Monitor {
   public:
-    Monitor(Session& session, std::vector<int> channels, Format format)
-        : s_(session), channels_(std::move(channels)), format_(format) {}
+    Monitor(Session& session, std::vector<int> channels, Format format, bool reconnect)
+        : s_(session), channels_(std::move(channels)), format_(format), reconnect_(reconnect) {}
 
     Sample take(Clock::time_point start) {
+        reopen_if_due();
         Sample sample{utc_now(), std::chrono::duration<double>(Clock::now() - start).count(), {}};
         for (int channel : channels_) {
+            if (down_) {
+                sample.readings.emplace_back(std::nullopt);
+                sample.line_down = true;
+                continue;
+            }
             const auto outcome = commands::read_flow(s_.line(), s_.address(), channel);
             if (outcome.ok()) {
                 sample.readings.emplace_back(outcome.value());
@@ -93,11 +104,17 @@ class Monitor {
             }
             sample.readings.emplace_back(std::nullopt);
             failed_ = true;
+            if (outcome.error().why == Failure::line_closed) {
+                lost(outcome.error());
+                sample.line_down = true;
+                continue;
+            }
             last_error_ = s_.failure_message("read flow of channel " + std::to_string(channel),
                                              outcome.error());
             // A live table would be torn by lines on the same terminal; it shows the error
             // itself and leaves stderr for the end.
-            if (format_ != Format::live) std::cerr << "qk42rt: " << last_error_ << '\n';
+            last_error_said_ = format_ != Format::live;
+            if (last_error_said_) std::cerr << "qk42rt: " << last_error_ << '\n';
         }
         return sample;
     }
@@ -117,13 +134,55 @@ class Monitor {
         s_.out().flush();
     }
 
+    // Waits until `deadline`, opening a lost line again every second meanwhile; wakes often
+    // enough to notice a stop request.
+    void wait_until(Clock::time_point deadline) {
+        while (!stop_requested && Clock::now() < deadline) {
+            reopen_if_due();
+            auto next = deadline;
+            if (down_) next = std::min(next, next_attempt_);
+            const auto left = next - Clock::now();
+            std::this_thread::sleep_for(std::clamp<Clock::duration>(left, Clock::duration::zero(),
+                                                                    std::chrono::milliseconds(50)));
+        }
+    }
+
+    // The line went away and --no-reconnect asked to stop then.
+    bool given_up() const { return down_ && !reconnect_; }
+
     // Exit status; a live table's last error goes to stderr once the table is done.
     int finish() {
-        if (format_ == Format::live && failed_) std::cerr << "qk42rt: " << last_error_ << '\n';
+        if (failed_ && !last_error_said_) std::cerr << "qk42rt: " << last_error_ << '\n';
         return failed_ ? 1 : 0;
     }
 
   private:
+    void lost(const Error& error) {
+        down_ = true;
+        next_attempt_ = Clock::now() + kReopenEvery;
+        std::string text = "lost the line " + s_.device() + ": " + describe(error);
+        if (reconnect_) text += "; opening it again every second";
+        say(text);
+        last_error_ = text;
+        last_error_said_ = true;
+    }
+
+    void reopen_if_due() {
+        if (!down_ || !reconnect_ || Clock::now() < next_attempt_) return;
+        next_attempt_ = Clock::now() + kReopenEvery;
+        if (s_.reopen()) return;  // still gone; it was reported once
+        down_ = false;
+        say(s_.device() + " is back");
+    }
+
+    // A line on stderr about the line itself. A live table starts again below it, so the
+    // redraw never climbs over the message.
+    void say(const std::string& text) {
+        s_.out().flush();
+        std::cerr << "qk42rt: " << text << '\n';
+        lines_shown_ = 0;
+    }
+
     void show_csv(const Sample& sample) {
         if (!header_shown_) {
             s_.out() << "time,elapsed_s";
@@ -153,13 +212,15 @@ class Monitor {
                                  {"status", reading ? Value(static_cast<long long>(reading->status))
                                                     : Value(nullptr)}});
         }
-        s_.out() << text << "]}\n";
+        s_.out() << text << "]" << (sample.line_down ? ",\"line_down\":true" : "") << "}\n";
     }
 
     void show_live(const Sample& sample) {
         std::ostringstream table;
         table << "address " << s_.address() << " on " << s_.device() << "  " << sample.time
-              << "  (Ctrl-C stops)\n";
+              << (sample.line_down ? "  LINE LOST, opening it again every second"
+                                   : "  (Ctrl-C stops)")
+              << "\n";
         std::vector<std::vector<std::string>> rows;
         for (std::size_t i = 0; i < channels_.size(); ++i) {
             const auto& reading = sample.readings[i];
@@ -183,19 +244,15 @@ class Monitor {
     Session& s_;
     std::vector<int> channels_;
     Format format_;
+    bool reconnect_;
+    bool down_ = false;
+    Clock::time_point next_attempt_{};
     bool header_shown_ = false;
     int lines_shown_ = 0;
     bool failed_ = false;
     std::string last_error_;
+    bool last_error_said_ = false;  // already on stderr
 };
-
-// Waits until `deadline`, waking often enough to notice a stop request.
-void wait_until(Clock::time_point deadline) {
-    while (!stop_requested && Clock::now() < deadline) {
-        const auto left = deadline - Clock::now();
-        std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(50)));
-    }
-}
 
 }  // namespace
 
@@ -212,14 +269,15 @@ Prepared prepare_monitor(const CommandLine& line) {
     }
     return {[channels, options, format](Session& s) {
                 StopOnSignals signals;
-                Monitor monitor(s, channels, format);
+                Monitor monitor(s, channels, format, options.reconnect);
                 const auto start = Clock::now();
                 const auto interval = std::chrono::milliseconds(options.interval_ms);
                 for (long long taken = 0; !stop_requested;) {
                     monitor.show(monitor.take(start));
                     ++taken;
+                    if (monitor.given_up()) break;
                     if (options.count > 0 && taken >= options.count) break;
-                    wait_until(start + taken * interval);
+                    monitor.wait_until(start + taken * interval);
                 }
                 return monitor.finish();
             },

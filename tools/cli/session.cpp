@@ -29,6 +29,16 @@ Session Session::open(const std::string& device, int address, bool json, std::os
     throw InstrumentFailure("cannot open " + device + ": " + opened.reason);
 }
 
+std::optional<std::string> Session::reopen() {
+    line_.set_port(nullptr);
+    port_.reset();  // a serial device is opened exclusively: let go of it first
+    OpenResult opened = open_device(device_);
+    if (opened.status != OpenStatus::opened) return opened.reason;
+    port_ = std::move(opened.port);
+    line_.set_port(port_.get());
+    return std::nullopt;
+}
+
 std::string Session::failure_message(std::string_view operation, const Error& error) const {
     return std::string(operation) + " failed on " + device_ + ", address " +
            std::to_string(address_) + ": " + describe(error);

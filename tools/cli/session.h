@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,10 @@ class Session {
     const std::string& device() const { return device_; }
     bool json() const { return json_; }
     std::ostream& out() { return out_; }
+
+    // Opens the same device string again in place of the old line (after a hang-up or a
+    // dropped connection). Empty on success, otherwise why not.
+    std::optional<std::string> reopen();
 
     // "read flow of channel 2 failed on /dev/pts/3, address 1: no reply: ..."
     std::string failure_message(std::string_view operation, const Error& error) const;

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::size_t kAny = SIZE_MAX;
 
-const std::array<Subcommand, 16> kSubcommands{{
+const std::array<Subcommand, 18> kSubcommands{{
     {"status", "", "flow, setpoint, maximum flow, unit and status of all eight channels", "", 0, 0,
      prepare_status},
     {"flow", "CH", "read the flow of a channel (-1 when the instrument flags it invalid)", "", 1, 1,
@@ -42,14 +42,31 @@ const std::array<Subcommand, 16> kSubcommands{{
     {"display", "FLAG1 FLAG2", "set the two display flags (on/off each)", "", 2, 2,
      prepare_display},
     {"keylock", "on|off", "lock or unlock the instrument's keys", "", 1, 1, prepare_keylock},
-    {"monitor", "[CH...] [--interval MS] [--count N] [--csv]",
+    {"monitor", "[CH...] [--interval MS] [--count N] [--csv] [--no-reconnect]",
      "read flows every interval until Ctrl-C or --count",
      "Channels default to all eight, the interval to 1000 ms. On a terminal the readings are a\n"
      "live table; when the output is not a terminal, or with --csv, they are CSV lines with a\n"
      "UTC time stamp and the seconds since the start (--json: one JSON object per line).\n"
      "A failed reading leaves its cells empty, is reported on stderr, and makes the exit "
-     "status 1.\n",
+     "status 1.\n"
+     "When the line goes away (the device hangs up, a device server drops the connection),\n"
+     "monitor says so once on stderr, keeps its schedule with empty rows, opens the same\n"
+     "device again every second and says when it is back; --no-reconnect stops with exit\n"
+     "status 1 instead.\n",
      0, kAny, prepare_monitor},
+    {"ports", "[--all]", "list this machine's serial ports, opening none of them",
+     "One line each: the device, its links under /dev/serial/by-id and by-path, the driver,\n"
+     "and for USB adapters the vendor and product ids, serial number, manufacturer and\n"
+     "product. Legacy ports the kernel keeps with no UART behind them (their UART type in\n"
+     "sysfs reads 0, as for most unused ttyS ports) are left out; --all lists them too.\n"
+     "Needs no --device.\n",
+     0, 0, prepare_ports},
+    {"scan", "", "ask addresses 1 to 8 for their version and list those that answer",
+     "Sends one version request to each address; a silent address costs its 500 ms reply\n"
+     "time-out, so a line where nobody answers takes about 4 s. An address that answers\n"
+     "other than an instrument does is reported on stderr and not listed. Ignores\n"
+     "--address. Exit status 1 when no address answers.\n",
+     0, 0, prepare_scan},
     {"demo", "", "run every operation against a simulated instrument, showing the bytes",
      "Starts the simulator on a pseudo-terminal inside this process; needs no --device.\n", 0, 0,
      prepare_demo},
@@ -70,6 +87,7 @@ const Subcommand* find_subcommand(std::string_view name) {
 
 void print_global_help(std::ostream& out) {
     out << "Usage: qk42rt (--device PATH | --port N) [--address A] [--json] COMMAND [ARGS]\n"
+           "       qk42rt [--json] ports [--all]\n"
            "       qk42rt demo\n"
            "       qk42rt COMMAND --help\n\n"
            "Reads and controls a QK42 flow instrument on a serial line (9600 8N1).\n\n"
@@ -95,12 +113,21 @@ void print_global_help(std::ostream& out) {
            "  qk42rt --device /dev/ttyUSB0 status\n"
            "  qk42rt --port 1 --address 2 setpoint 3 50.5\n"
            "  qk42rt --device /dev/ttyUSB0 --json flow 2\n"
-           "  qk42rt --device /dev/ttyUSB0 monitor 1 2 --interval 500 --count 10 --csv\n";
+           "  qk42rt --device /dev/ttyUSB0 monitor 1 2 --interval 500 --count 10 --csv\n"
+           "  qk42rt ports\n"
+           "  qk42rt --device /dev/ttyUSB0 scan\n";
 }
 
 void print_subcommand_help(std::ostream& out, const Subcommand& subcommand) {
-    out << "Usage: qk42rt (--device PATH | --port N) [--address A]"
-        << (subcommand.name == "demo" ? "" : " [--json]") << ' ' << subcommand.name;
+    // ports opens no line, and scan goes through every address itself.
+    if (subcommand.name == "ports") {
+        out << "Usage: qk42rt [--json] ports";
+    } else if (subcommand.name == "scan") {
+        out << "Usage: qk42rt (--device PATH | --port N) [--json] scan";
+    } else {
+        out << "Usage: qk42rt (--device PATH | --port N) [--address A]"
+            << (subcommand.name == "demo" ? "" : " [--json]") << ' ' << subcommand.name;
+    }
     if (!subcommand.words.empty()) out << ' ' << subcommand.words;
     out << "\n\n" << subcommand.summary << ".\n";
     if (!subcommand.details.empty()) out << '\n' << subcommand.details;

@@ -54,6 +54,8 @@ Prepared prepare_display(const CommandLine& line);
 Prepared prepare_keylock(const CommandLine& line);
 Prepared prepare_status(const CommandLine& line);
 Prepared prepare_monitor(const CommandLine& line);
+Prepared prepare_ports(const CommandLine& line);
+Prepared prepare_scan(const CommandLine& line);
 Prepared prepare_demo(const CommandLine& line);
 
 // Shared by the subcommand files.
