@@ -1,5 +1,6 @@
 #include "port/device_string.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace qk42rt {
@@ -39,8 +40,13 @@ std::variant<HostPort, DeviceStringError> parse_host_port(std::string_view text,
         if (address.empty() || address.find(':') == std::string_view::npos) {
             return DeviceStringError{shape + "; '" + std::string(address) + "' is no IPv6 address"};
         }
-        for (char c : address) {
+        // A link-local address may carry its interface after '%': fe80::1%eth0.
+        const std::string_view zone = address.substr(std::min(address.find('%'), address.size()));
+        for (char c : address.substr(0, address.size() - zone.size())) {
             if (!ipv6_character(c)) return DeviceStringError{shape};
+        }
+        for (char c : zone.substr(zone.empty() ? 0 : 1)) {
+            if (!host_character(c)) return DeviceStringError{shape};
         }
         result.host = address;
         rest = text.substr(close + 1);

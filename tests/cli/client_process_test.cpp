@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "json_check.h"
 #include "simulator.h"
+#include "support/child_process.h"
 
 namespace qk42rt::testing {
 namespace {
@@ -183,6 +183,105 @@ TEST_F(Client, MonitorStopsCleanlyOnInterrupt) {
     ASSERT_FALSE(done.out.empty());
     EXPECT_EQ(done.out.back(), '\n');  // no half-written line
 }
+
+// The line goes away in the middle of a monitor run: on a pseudo-terminal (the simulator
+// hangs up and moves its link to a new one) and on TCP (it closes the connection).
+class MonitorAcrossHangUp : public ::testing::TestWithParam<bool> {
+  protected:
+    bool over_tcp() const { return GetParam(); }
+};
+
+double elapsed_of(const std::string& row) {
+    const auto first = row.find(',');
+    return std::stod(row.substr(first + 1, row.find(',', first + 1) - first - 1));
+}
+
+TEST_P(MonitorAcrossHangUp, KeepsItsScheduleMarksTheGapAndResumes) {
+    const std::string link =
+        ::testing::TempDir() + "qk42rt-monitor-hangup-" + std::to_string(getpid());
+    sim::Options options;
+    options.time_constant_s = 0.0;
+    if (over_tcp()) {
+        options.pty = false;
+        options.tcp_listen = "127.0.0.1:0";
+    } else {
+        options.link_path = link;
+    }
+    sim::Simulator sim(options);
+    sim.update(1, [](sim::InstrumentState& s) {
+        s.on_off = 0x01;
+        s.channels[0].setpoint = 12.5f;
+    });
+    const std::string device = over_tcp() ? "tcp://" + sim.tcp_address() : link;
+    constexpr int kRows = 12;
+    constexpr double kInterval = 0.25;
+    ChildProcess monitor(kClient, {"--device", device, "monitor", "1", "--count",
+                                   std::to_string(kRows), "--interval", "250", "--csv"});
+    ASSERT_TRUE(monitor.wait_for_lines(3, 5000)) << "the header and two rows";
+    sim::FaultRule hang_up;
+    hang_up.kind = sim::FaultKind::hang_up;
+    hang_up.count = 1;
+    sim.add_fault(hang_up);
+    const Finished done = monitor.finish(20'000);
+
+    EXPECT_EQ(done.exit_code, 1) << "readings were lost";
+    const auto lines = lines_of(done.out);
+    ASSERT_EQ(lines.size(), kRows + 1u) << done.out;
+    int gap = 0, resumed = 0;
+    for (int k = 1; k <= kRows; ++k) {
+        const std::string& row = lines[k];
+        SCOPED_TRACE(row);
+        EXPECT_GE(elapsed_of(row), (k - 1) * kInterval - 0.001) << "never early";
+        EXPECT_LE(elapsed_of(row), (k - 1) * kInterval + 0.4) << "the schedule holds";
+        const bool empty = row.ends_with(",,");
+        if (empty) {
+            EXPECT_EQ(resumed, 0) << "one gap only";
+            ++gap;
+        } else if (gap > 0) {
+            EXPECT_TRUE(row.ends_with(",12.5,0"));
+            ++resumed;
+        }
+    }
+    EXPECT_GE(gap, 1);
+    EXPECT_GE(resumed, 1);
+    const auto count = [&](const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = done.err.find(part); at != std::string::npos;
+             at = done.err.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("lost the line " + device), 1u) << done.err;
+    EXPECT_EQ(count(device + " is back"), 1u) << done.err;
+}
+
+TEST_P(MonitorAcrossHangUp, NoReconnectStopsAtTheLossWithExitOne) {
+    const std::string link =
+        ::testing::TempDir() + "qk42rt-monitor-noreconnect-" + std::to_string(getpid());
+    sim::Options options;
+    if (over_tcp()) {
+        options.pty = false;
+        options.tcp_listen = "127.0.0.1:0";
+    } else {
+        options.link_path = link;
+    }
+    sim::Simulator sim(options);
+    sim::FaultRule hang_up;
+    hang_up.kind = sim::FaultKind::hang_up;
+    hang_up.count = 1;
+    sim.add_fault(hang_up);
+    const std::string device = over_tcp() ? "tcp://" + sim.tcp_address() : link;
+    const Finished done = run_client(
+        kClient, {"--device", device, "monitor", "1", "--interval", "100", "--no-reconnect"});
+    EXPECT_EQ(done.exit_code, 1);
+    EXPECT_EQ(lines_of(done.out).size(), 2u) << done.out;
+    EXPECT_TRUE(contains(done.err, "lost the line")) << done.err;
+    EXPECT_FALSE(contains(done.err, "again")) << done.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(PtyAndTcp, MonitorAcrossHangUp, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "tcp" : "pty"; });
 
 TEST(ClientWithoutInstrument, HelpExitsZero) {
     const Finished global = run_client(kClient, {"--help"});

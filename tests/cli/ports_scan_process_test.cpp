@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "child_process.h"
 #include "json_check.h"
 #include "simulator.h"
+#include "support/child_process.h"
 
 namespace qk42rt::testing {
 namespace {

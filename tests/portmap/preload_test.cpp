@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "child_process.h"
+#include "support/child_process.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
-// The library's exported functions against the simulated instrument: every operation, values
-// written and read back, and several instruments on one line.
+// The library's exported functions against the simulated instrument, on every kind of line
+// (pseudo-terminal, raw TCP, ser2net raw and RFC 2217): every operation, values written and
+// read back, bytes of 0xFF in replies; and several instruments on one line.
+#include <bit>
 #include <cstring>
 
 #include "sim_fixture.h"
@@ -7,9 +9,9 @@
 namespace qk42rt::sim {
 namespace {
 
-class LibraryAgainstSim : public SimulatedLine {
+class LibraryAgainstSim : public SimulatedLine, public ::testing::WithParamInterface<LineKind> {
   protected:
-    void SetUp() override { start(); }
+    void SetUp() override { start(test_options(), GetParam()); }
 };
 
 struct RoundTrip {
@@ -18,7 +20,7 @@ struct RoundTrip {
     std::function<void(Simulator&)> check;  // reads back through the library or the state
 };
 
-TEST_F(LibraryAgainstSim, WritesReadBack) {
+TEST_P(LibraryAgainstSim, WritesReadBack) {
     const RoundTrip trips[] = {
         {"unit", [] { return QK42RT_SetUnit(1, 3, 4); },
          [](Simulator&) {
@@ -96,7 +98,7 @@ TEST_F(LibraryAgainstSim, WritesReadBack) {
     }
 }
 
-TEST_F(LibraryAgainstSim, ReadsWhatTheInstrumentHolds) {
+TEST_P(LibraryAgainstSim, ReadsWhatTheInstrumentHolds) {
     sim->update(1, [](InstrumentState& s) {
         s.on_off = 0x04;
         s.channels[2].setpoint = 7.25f;
@@ -123,7 +125,7 @@ TEST_F(LibraryAgainstSim, ReadsWhatTheInstrumentHolds) {
     EXPECT_EQ(info2, 1);
 }
 
-TEST_F(LibraryAgainstSim, IntegratedCountersArriveLeastSignificantFirst) {
+TEST_P(LibraryAgainstSim, IntegratedCountersArriveLeastSignificantFirst) {
     sim->update(1, [](InstrumentState& s) {
         s.inttime = 0x04030201;
         s.channels[5].intflow = 0xA0B0C0D0;
@@ -135,12 +137,53 @@ TEST_F(LibraryAgainstSim, IntegratedCountersArriveLeastSignificantFirst) {
     EXPECT_EQ(std::memcmp(intflow, "\xD0\xC0\xB0\xA0", 4), 0);
 }
 
-TEST_F(LibraryAgainstSim, ControlCodeWithBitSevenLooksLikeAHeaderAndGetsNoReply) {
+TEST_P(LibraryAgainstSim, ControlCodeWithBitSevenLooksLikeAHeaderAndGetsNoReply) {
     // 88 85: the instrument frames on bit 7, so 85 starts a new request.
     EXPECT_EQ(QK42RT_IntControl(1, 0x85), 0);
     EXPECT_EQ(QK42RT_IntControl(1, 0x01), 1);
     EXPECT_TRUE(sim->state(1).integrating);
 }
+
+// 0xFF is the Telnet escape byte: on an RFC 2217 line it travels doubled, and must arrive as
+// one byte of the value.
+TEST_P(LibraryAgainstSim, BytesOf0xFFInRepliesArriveExactly) {
+    const float all_ones_mantissa = std::bit_cast<float>(0x3F7FFFFFu);  // FF FF 7F 3F
+    sim->update(1, [&](InstrumentState& s) {
+        s.channels[0].maxflow = all_ones_mantissa;
+        s.channels[1].intflow = 0xFFFFFF00;
+        s.on_off = 0xFF;
+        s.ratio_value = 0xFF;
+        s.info2 = 0xFF;
+    });
+    float maxflow = 0;
+    int status = -1;
+    ASSERT_EQ(QK42RT_ReadMaxflow(1, 1, &maxflow, &status), 1);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(maxflow), 0x3F7FFFFFu);
+    unsigned char intflow[4] = {};
+    ASSERT_EQ(QK42RT_ReadIntflow(1, 2, intflow), 1);
+    EXPECT_EQ(std::memcmp(intflow, "\x00\xFF\xFF\xFF", 4), 0);
+    int state = 0, channel = 0, value = 0, channel2 = 0, channel3 = 0;
+    ASSERT_EQ(QK42RT_ReadOnOff(1, &state), 1);
+    EXPECT_EQ(state, 0xFF);
+    ASSERT_EQ(QK42RT_ReadRatioTotal(1, &channel, &value, &channel2, &channel3), 1);
+    EXPECT_EQ(value, 0xFF);
+    float version = 0;
+    int kind = -1, info1 = -1, info2 = -1;
+    ASSERT_EQ(QK42RT_ReadVersion(1, &version, &kind, &info1, &info2), 6);
+    EXPECT_EQ(info2, 0xFF);
+    // A value whose packed request bytes would otherwise be escaped reads back unchanged too.
+    ASSERT_EQ(QK42RT_SetSetpoint(1, 3, all_ones_mantissa), 1);
+    float setpoint = 0;
+    ASSERT_EQ(QK42RT_ReadSetpoint(1, 3, &setpoint, &status), 1);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(setpoint), 0x3F7FFFFFu);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryLine, LibraryAgainstSim,
+                         ::testing::Values(LineKind::pty, LineKind::tcp, LineKind::ser2net_raw,
+                                           LineKind::ser2net_rfc2217),
+                         [](const ::testing::TestParamInfo<LineKind>& info) {
+                             return name_of(info.param);
+                         });
 
 class MultiDrop : public SimulatedLine {
   protected:

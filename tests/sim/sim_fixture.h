@@ -1,4 +1,6 @@
-// A simulator on a pseudo-terminal with the library's test port pointed at it.
+// A simulator with the library's held port on a line to it: the test port pointed at its
+// pseudo-terminal, or a device-server line (its own TCP listener, or ser2net in front of its
+// pseudo-terminal, raw or RFC 2217) adopted as the held port.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,9 +12,12 @@
 #include <memory>
 #include <thread>
 
+#include "port/held_port.h"
+#include "port/open_port.h"
 #include "qk42rt.h"
 #include "simulator.h"
 #include "support/port_map.h"
+#include "support/ser2net.h"
 
 namespace qk42rt::sim {
 
@@ -54,12 +59,48 @@ inline FaultRule fault(FaultKind kind, std::optional<std::uint8_t> code, int cou
     return rule;
 }
 
+// Every kind of line the library reaches an instrument on.
+enum class LineKind { pty, tcp, ser2net_raw, ser2net_rfc2217 };
+
+inline const char* name_of(LineKind kind) {
+    switch (kind) {
+        case LineKind::pty:
+            return "pty";
+        case LineKind::tcp:
+            return "tcp";
+        case LineKind::ser2net_raw:
+            return "ser2net_raw";
+        case LineKind::ser2net_rfc2217:
+            return "ser2net_rfc2217";
+    }
+    return "?";
+}
+
 class SimulatedLine : public ::testing::Test {
   protected:
-    void start(Options options = test_options()) {
+    void start(Options options = test_options(), LineKind kind = LineKind::pty) {
+        if (kind == LineKind::tcp) options.tcp_listen = "127.0.0.1:0";
         sim = std::make_unique<Simulator>(std::move(options));
-        testing::map_port(testing::kTestPort, sim->slave_path());
-        ASSERT_EQ(QK42RT_InitPort(testing::kTestPort), 1);
+        switch (kind) {
+            case LineKind::pty:
+                testing::map_port(testing::kTestPort, sim->slave_path());
+                ASSERT_EQ(QK42RT_InitPort(testing::kTestPort), 1);
+                return;
+            case LineKind::tcp:
+                url = "tcp://" + sim->tcp_address();
+                break;
+            case LineKind::ser2net_raw:
+            case LineKind::ser2net_rfc2217:
+                ser2net = std::make_unique<testing::Ser2net>(sim->slave_path(),
+                                                             kind == LineKind::ser2net_raw
+                                                                 ? testing::Ser2net::Mode::raw
+                                                                 : testing::Ser2net::Mode::rfc2217);
+                url = ser2net->url();
+                break;
+        }
+        OpenResult opened = open_device(url);
+        ASSERT_EQ(opened.status, OpenStatus::opened) << url << ": " << opened.reason;
+        held_port::adopt(std::move(opened.port));
     }
     void TearDown() override {
         QK42RT_ClosePort();
@@ -67,6 +108,8 @@ class SimulatedLine : public ::testing::Test {
     }
 
     std::unique_ptr<Simulator> sim;
+    std::unique_ptr<testing::Ser2net> ser2net;
+    std::string url;  // the device string of a network line
 };
 
 }  // namespace qk42rt::sim

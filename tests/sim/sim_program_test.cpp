@@ -5,12 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "sim_fixture.h"
+#include "support/scripted_port.h"
 
 namespace qk42rt::sim {
 namespace {
@@ -99,13 +103,74 @@ TEST(SimProgram, PrintsTheSlaveThenLineEventsAndCleansUpOnTerm) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
+// Every operation over tcp:// to the program's listener: the bytes the library sent and got
+// are exactly those the simulator's transcript shows it received and sent.
+TEST(SimProgram, ServesOnTcpByteForByteAsItsTranscriptShows) {
+    const std::string transcript =
+        ::testing::TempDir() + "qk42rt-sim-tcp-" + std::to_string(getpid()) + ".log";
+    std::remove(transcript.c_str());
+    Program sim({"--tcp", "127.0.0.1:0", "--no-pty", "--transcript", transcript});
+    const std::string first = sim.line();
+    ASSERT_TRUE(std::regex_match(first, std::regex("tcp: 127\\.0\\.0\\.1:[0-9]+"))) << first;
+
+    std::vector<std::string> traced;  // "rx ..." and "tx ..." as the simulator would log them
+    {
+        OpenResult opened = open_device("tcp://" + first.substr(5));
+        ASSERT_EQ(opened.status, OpenStatus::opened) << opened.reason;
+        protocol::Line line(opened.port.get(),
+                            [&](const protocol::Request& request, const protocol::Reply& reply) {
+                                traced.push_back("rx " + testing::hex(request.view()));
+                                traced.push_back("tx " + testing::hex(reply.view()));
+                            });
+        using namespace commands;
+        EXPECT_TRUE(set_unit(line, 1, 2, 3).ok());
+        EXPECT_EQ(read_unit(line, 1, 2).value(), 3);
+        EXPECT_TRUE(set_setpoint(line, 1, 2, 42.5f).ok());
+        EXPECT_EQ(read_setpoint(line, 1, 2).value().value, 42.5f);
+        EXPECT_TRUE(set_maxflow(line, 1, 2, 80.0f, 2).ok());
+        EXPECT_EQ(read_maxflow(line, 1, 2).value().value, 80.0f);
+        EXPECT_TRUE(set_on_off(line, 1, 0x02).ok());
+        EXPECT_EQ(read_on_off(line, 1).value(), 0x02);
+        EXPECT_TRUE(read_flow(line, 1, 2).ok());
+        EXPECT_TRUE(int_control(line, 1, 0x01).ok());
+        EXPECT_TRUE(read_intflow(line, 1, 2).ok());
+        EXPECT_TRUE(read_inttime(line, 1).ok());
+        EXPECT_TRUE(set_ratio_total(line, 1, {2, 0xA5, 3, 4}).ok());
+        EXPECT_EQ(read_ratio_total(line, 1).value().value, 0xA5);
+        EXPECT_TRUE(control_ratio_total(line, 1, 1).ok());
+        EXPECT_EQ(read_version(line, 1).value().info1, 8);
+        EXPECT_TRUE(set_display(line, 1, 1, 0).ok());
+        EXPECT_TRUE(set_key_lock(line, 1, 1).ok());
+    }
+    EXPECT_TRUE(std::regex_match(sim.line(),
+                                 std::regex("event: tcp client connected from 127.0.0.1:[0-9]+")));
+    EXPECT_EQ(sim.line(), "event: tcp client left");
+    EXPECT_EQ(sim.stop_and_wait(SIGTERM), 0);
+
+    std::vector<std::string> logged;
+    std::ifstream log(transcript);
+    for (std::string line; std::getline(log, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, std::regex(" *[0-9.]+ ((rx|tx) .*)"))) logged.push_back(m[1]);
+    }
+    EXPECT_EQ(traced.size(), 36u);
+    EXPECT_EQ(logged, traced);
+    std::remove(transcript.c_str());
+}
+
 TEST(SimProgram, HelpAndUsageErrors) {
     Program help({"--help"});
     EXPECT_NE(help.rest().find("--fault KIND"), std::string::npos);
     EXPECT_EQ(help.stop_and_wait(0), 0);
 
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--address", "9"}, {"--fault", "slow"}, {"--turnaround"}, {"--colour"}}) {
+             {"--address", "9"},
+             {"--fault", "slow"},
+             {"--turnaround"},
+             {"--colour"},
+             {"--no-pty"},
+             {"--tcp", "4001"},
+             {"--tcp", "127.0.0.1:0", "--no-pty", "--link", "/tmp/x"}}) {
         Program bad(args);
         EXPECT_EQ(bad.stop_and_wait(0), 2) << args[0];
     }

@@ -10,9 +10,11 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "faults.h"
+#include "port/device_string.h"
 #include "simulator.h"
 
 namespace {
@@ -94,6 +96,10 @@ Settings parse(int argc, char** argv) {
             settings.options.link_path = value();
         } else if (arg == "--tcp") {
             settings.options.tcp_listen = value();
+            const auto parsed = qk42rt::parse_host_port(settings.options.tcp_listen, true);
+            if (const auto* error = std::get_if<qk42rt::DeviceStringError>(&parsed)) {
+                usage_error("--tcp: " + error->message);
+            }
         } else if (arg == "--no-pty") {
             settings.options.pty = false;
         } else if (arg == "--pace") {
