@@ -1,21 +1,24 @@
-# What `cmake --install` puts under the prefix: the header, the shared library (or on Windows
-# QK42RT.dll, its import library and the .def), a CMake package giving QK42RT::qk42rt, a
-# pkg-config file, and with the tools their man pages and the shell completion of `qk42rt`.
+# What `cmake --install` puts under the prefix: the headers, the two shared libraries (or on
+# Windows QK42RT.dll and qk42.dll, their import libraries and .def files), a CMake package
+# giving QK42RT::qk42rt and QK42RT::qk42, pkg-config files, and with the tools their man pages
+# and the shell completion of `qk42rt`.
 # The static core is not installed: it carries the library's internals for the tools and the
 # tests, and a host links the shared library.
 include(CMakePackageConfigHelpers)
 
 set(QK42RT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QK42RT)
 
-install(TARGETS qk42rt EXPORT QK42RTTargets
+install(TARGETS qk42rt qk42 EXPORT QK42RTTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/qk42rt.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/qk42rt.h ${PROJECT_SOURCE_DIR}/include/qk42.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(WIN32)
   # Names and ordinals, for hosts that build their own import library or call by ordinal.
-  install(FILES ${PROJECT_SOURCE_DIR}/include/qk42rt.def DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/include/qk42rt.def ${PROJECT_SOURCE_DIR}/include/qk42.def
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
 
 install(EXPORT QK42RTTargets NAMESPACE QK42RT:: FILE QK42RTTargets.cmake
@@ -34,10 +37,12 @@ if(NOT WIN32)
   # `cmake --install --prefix DIR` (and CPack) choose only at install time: the file is
   # configured twice, here with everything else and there with the prefix.
   set(QK42RT_PC_PREFIX "@CMAKE_INSTALL_PREFIX@")
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/qk42rt.pc.in ${PROJECT_BINARY_DIR}/qk42rt.pc.in @ONLY)
-  install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/qk42rt.pc.in\"
-                               \"${PROJECT_BINARY_DIR}/qk42rt.pc\" @ONLY)")
-  install(FILES ${PROJECT_BINARY_DIR}/qk42rt.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  foreach(pc qk42rt qk42)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${PROJECT_BINARY_DIR}/${pc}.pc.in @ONLY)
+    install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/${pc}.pc.in\"
+                                 \"${PROJECT_BINARY_DIR}/${pc}.pc\" @ONLY)")
+    install(FILES ${PROJECT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  endforeach()
 endif()
 
 if(TARGET qk42rt_cli)

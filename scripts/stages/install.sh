@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installing as users do: `cmake --install` to a temporary prefix, both example hosts built
+# Installing as users do: `cmake --install` to a temporary prefix, the example hosts built
 # from outside the source tree against it (C through pkg-config, C++ through find_package)
-# and run against qk42rt-sim through the port-mapping preload, the man pages against the
+# and run against qk42rt-sim (the legacy ones through the port-mapping preload, the libqk42
+# one on the pseudo-terminal and over TCP), the man pages against the
 # tools' --help, the Debian package installed and removed with apt-get, and the Windows cross
 # build installed. Prints a PASS/FAIL line per step and exits non-zero when any step fails.
 set -uo pipefail
@@ -59,6 +60,7 @@ check_installed() {
   for f in include/qk42rt.h lib/libqk42rt.so.1.0.0 lib/libqk42rt.so.1 lib/libqk42rt.so \
     lib/cmake/QK42RT/QK42RTConfig.cmake lib/cmake/QK42RT/QK42RTConfigVersion.cmake \
     lib/cmake/QK42RT/QK42RTTargets.cmake lib/pkgconfig/qk42rt.pc lib/libqk42rt-portmap.so \
+    include/qk42.h lib/libqk42.so.1.0.0 lib/libqk42.so.1 lib/libqk42.so lib/pkgconfig/qk42.pc \
     bin/qk42rt bin/qk42rt-sim share/man/man1/qk42rt.1 share/man/man1/qk42rt-sim.1 \
     share/bash-completion/completions/qk42rt; do
     [[ -e $prefix/$f ]] || { log "missing: $f"; ok=1; }
@@ -68,12 +70,16 @@ check_installed() {
   local soname
   soname=$(objdump -p "$prefix/lib/libqk42rt.so.1.0.0" | awk '/SONAME/ {print $2}')
   [[ $soname == libqk42rt.so.1 ]] || { log "soname '$soname'"; ok=1; }
+  soname=$(objdump -p "$prefix/lib/libqk42.so.1.0.0" | awk '/SONAME/ {print $2}')
+  [[ $soname == libqk42.so.1 ]] || { log "libqk42 soname '$soname'"; ok=1; }
+  grep -q 'QK42RT::qk42 ' "$prefix/lib/cmake/QK42RT/QK42RTTargets.cmake" ||
+    { log "no QK42RT::qk42 target"; ok=1; }
   [[ $(readlink "$prefix/lib/libqk42rt.so") == libqk42rt.so.1 ]] || { log "dev link"; ok=1; }
   grep -qx "prefix=$prefix" "$prefix/lib/pkgconfig/qk42rt.pc" || { log "pc prefix"; ok=1; }
   return $ok
 }
 check_installed
-step "installed files, soname libqk42rt.so.1, no static core" $?
+step "installed files, sonames libqk42rt.so.1 and libqk42.so.1, no static core" $?
 
 # The preload exports its one hook and nothing that could stand in for a host's symbols.
 exports=$(nm -D --defined-only "$prefix/lib/libqk42rt-portmap.so" | awk '{print $3}')
@@ -123,13 +129,20 @@ step "C host built through pkg-config (PKG_CONFIG_PATH)" $?
 [[ -x $work/cpp_build/qk42rt-cpp-host ]]
 step "C++ host built through find_package(QK42RT) (CMAKE_PREFIX_PATH)" $?
 
+make -s -C "$work/examples/qk42_host" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+  CFLAGS="-O2 -Wall -Wextra -Wpedantic -Werror" >"$work/qk42_host.log" 2>&1 ||
+  cat "$work/qk42_host.log"
+[[ -x $work/examples/qk42_host/qk42-host ]]
+step "libqk42 host built through pkg-config qk42" $?
+
 # The simulator, with every channel open and setpoint 10.5, 20.5, ... 80.5.
 start_sim() {
   [[ ! -e /dev/ttyS$((sim_port - 1)) ]] || { log "/dev/ttyS$((sim_port - 1)) exists"; return 1; }
-  "$prefix/bin/qk42rt-sim" --link "$link" --time-constant 0 >"$work/sim.log" 2>&1 &
+  "$prefix/bin/qk42rt-sim" --link "$link" --tcp 127.0.0.1:0 --time-constant 0 >"$work/sim.log" 2>&1 &
   sim_pid=$!
-  for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
+  for _ in $(seq 100); do grep -q '^tcp: ' "$work/sim.log" && break; sleep 0.05; done
   [[ -e $link ]] || { cat "$work/sim.log"; return 1; }
+  sim_tcp=tcp://$(sed -n 's/^tcp: //p' "$work/sim.log")
   "$prefix/bin/qk42rt" --device "$link" onoff 0xFF >/dev/null || return 1
   local channel
   for channel in 1 2 3 4 5 6 7 8; do
@@ -159,6 +172,17 @@ step "C++ host prints the eight flows from the simulator (port $sim_port via pre
   >/dev/null 2>&1
 [[ $? -eq 1 ]]
 step "C host exits 1 when the instrument does not answer" $?
+
+# The libqk42 host names its line by device string: the pseudo-terminal, then TCP.
+qk42_expected=$(echo "version 1.2, kind C, info 8 1"; echo "$expected")
+for device in "$link" "$sim_tcp"; do
+  out=$(LD_LIBRARY_PATH="$prefix/lib" "$work/examples/qk42_host/qk42-host" "$device" 2>"$work/host.err")
+  [[ $? -eq 0 && $out == "$qk42_expected" ]] || { log "$out"; cat "$work/host.err"; false; }
+  step "libqk42 host prints version and eight flows from $device" $?
+done
+LD_LIBRARY_PATH="$prefix/lib" "$work/examples/qk42_host/qk42-host" "tcp://127.0.0.1:1" 2>"$work/host.err"
+[[ $? -eq 1 ]] && grep -q "cannot open tcp://127.0.0.1:1: connection refused (cannot_open)" "$work/host.err"
+step "libqk42 host says why it cannot open a refused tcp:// line" $?
 env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$work/nothing" \
   "$work/cpp_build/qk42rt-cpp-host" "$sim_port" >/dev/null 2>&1
 [[ $? -eq 1 ]]
@@ -175,17 +199,19 @@ wait "$sim_pid" 2>/dev/null
 sim_pid=""
 
 # --- the Debian package ---------------------------------------------------------------------
-deb_files=(/usr/include/qk42rt.h /usr/bin/qk42rt /usr/bin/qk42rt-sim
+deb_files=(/usr/include/qk42rt.h /usr/include/qk42.h /usr/bin/qk42rt /usr/bin/qk42rt-sim
   /usr/share/man/man1/qk42rt.1 /usr/share/bash-completion/completions/qk42rt)
 check_deb_installed() {
   local ok=0 f multiarch
   multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-  for f in "${deb_files[@]}" /usr/lib/$multiarch/libqk42rt.so.1 \
+  for f in "${deb_files[@]}" /usr/lib/$multiarch/libqk42rt.so.1 /usr/lib/$multiarch/libqk42.so.1 \
+    /usr/lib/$multiarch/pkgconfig/qk42.pc \
     /usr/lib/$multiarch/libqk42rt-portmap.so /usr/lib/$multiarch/pkgconfig/qk42rt.pc \
     /usr/lib/$multiarch/cmake/QK42RT/QK42RTConfig.cmake; do
     [[ -e $f ]] || { log "missing: $f"; ok=1; }
   done
   [[ $(ldconfig -p) == *"libqk42rt.so.1 "* ]] || { log "ldconfig does not list libqk42rt.so.1"; ok=1; }
+  [[ $(ldconfig -p) == *"libqk42.so.1 "* ]] || { log "ldconfig does not list libqk42.so.1"; ok=1; }
   [[ $(pkg-config --modversion qk42rt 2>&1) == 1.0.0.1 ]] || { log "pkg-config"; ok=1; }
   [[ -n $(man -w qk42rt 2>/dev/null) ]] || { log "man -w qk42rt"; ok=1; }
   return $ok
@@ -226,6 +252,10 @@ else
       start_sim && out=$(LD_PRELOAD=libqk42rt-portmap.so QK42RT_PORT_MAP="$sim_port=$link" \
       "$work/system-host" "$sim_port") && [[ $out == "$expected" ]]
     step "host built against the package runs with LD_PRELOAD=libqk42rt-portmap.so" $?
+    cc -std=c99 -Wall -Wextra -Wpedantic -Werror "$root/examples/qk42_host/main.c" \
+      $(pkg-config --cflags --libs qk42) -o "$work/system-qk42-host" &&
+      [[ -n $sim_pid ]] && out=$("$work/system-qk42-host" "$sim_tcp") && [[ $out == "$qk42_expected" ]]
+    step "libqk42 host built against the package reads the simulator over TCP" $?
     if [[ -n $sim_pid ]]; then kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; sim_pid=""; fi
 
     apt_get remove -y -qq qk42rt >"$work/apt.log" 2>&1 || cat "$work/apt.log"
@@ -244,15 +274,20 @@ if command -v i686-w64-mingw32-gcc >/dev/null; then
   configure_and_build "$win_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
     cmake --install "$win_build" --prefix "$win_prefix" >"$work/wininstall.log" 2>&1
   win_ok=$?
-  for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h; do
+  for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h \
+    bin/qk42.dll lib/qk42.lib include/qk42.def include/qk42.h; do
     [[ -f $win_prefix/$f ]] || { log "missing: $f"; win_ok=1; }
   done
-  step "Windows: cmake --install puts QK42RT.dll, QK42RT.lib, qk42rt.def, qk42rt.h" $win_ok
+  step "Windows: cmake --install puts both DLLs, their import libraries, .def files, headers" $win_ok
   # The installed header and import library are enough to link a Windows host.
   i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$win_prefix/include" \
     "$root/examples/c_host/main.c" "$win_prefix/lib/QK42RT.lib" -o "$work/c_host.exe" &&
     [[ $(i686-w64-mingw32-objdump -p "$work/c_host.exe") == *"DLL Name: QK42RT.dll"* ]]
   step "Windows: C host links against the installed import library" $?
+  i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$win_prefix/include" \
+    "$root/examples/qk42_host/main.c" "$win_prefix/lib/qk42.lib" -o "$work/qk42_host.exe" &&
+    [[ $(i686-w64-mingw32-objdump -p "$work/qk42_host.exe") == *"DLL Name: qk42.dll"* ]]
+  step "Windows: libqk42 host links against qk42.lib" $?
 else
   skip "Windows install (no mingw-w64; scripts/install-deps.sh installs it)"
 fi

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# QK42RT.dll: cross build with mingw-w64, its export and import tables and its version
-# resource read from the file, then under Wine: the version resource through the version API,
-# a full host session against the simulator on a COM port, the port released at FreeLibrary
-# and at process exit, and the message box in a real (Xvfb) window.
+# The Windows DLLs, QK42RT.dll (the twenty legacy functions) and qk42.dll (libqk42), each
+# cross-built with mingw-w64 for 32-bit (i686) and 64-bit (x86_64) hosts: their export and
+# import tables and the version resource read from the files, then under Wine for each
+# architecture the machine can run: the version resource through the version API, a full host
+# session of QK42RT.dll against the simulator on a COM port, the port released at FreeLibrary
+# and at process exit, the message box in a real (Xvfb) window, and a host of qk42.dll on a
+# COM port and over TCP at once.
 # Some virtual machines run a kernel that cannot execute 32-bit programs, so no 32-bit Wine
-# starts there; on those the Wine steps run on a 64-bit build of the same sources under
-# 64-bit Wine, and the summary says so.
+# starts there; the 32-bit DLLs are then checked from their files only, and the summary says
+# so. The 64-bit steps run everywhere.
 # Prints a PASS/FAIL line per step and exits non-zero when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -21,6 +24,7 @@ started=$(date +%s)
 results=()
 failed=0
 sim_pid=""
+sim_tcp=""
 xvfb_pid=""
 
 step() {  # step NAME STATUS
@@ -38,7 +42,7 @@ stop_sim() {
     wait "$sim_pid" 2>/dev/null
     sim_pid=""
   fi
-  rm -f "$WINEPREFIX/dosdevices/com$sim_port"
+  [[ -z ${WINEPREFIX:-} ]] || rm -f "$WINEPREFIX/dosdevices/com$sim_port"
 }
 
 cleanup() {
@@ -49,20 +53,23 @@ trap cleanup EXIT
 
 winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
 
-# Starts the simulator with its standard output in $1 and maps COM$sim_port to its line.
+# Starts the simulator (addresses 1 and 2, also on TCP) with its standard output in $1, maps
+# COM$sim_port to its line and sets sim_tcp to its TCP device string.
 start_sim() {
   local log=$1
   : >"$log"
-  stdbuf -oL "$sim" --time-constant 0 >"$log" 2>"$log.err" &
+  stdbuf -oL "$sim" --time-constant 0 --address 1 --address 2 --tcp 127.0.0.1:0 \
+    >"$log" 2>"$log.err" &
   sim_pid=$!
   local slave=""
   for _ in $(seq 100); do
     slave=$(sed -n '1s/^slave: //p' "$log")
-    [[ -n $slave ]] && break
+    sim_tcp=$(sed -n '2s/^tcp: /tcp:\/\//p' "$log")
+    [[ -n $slave && -n $sim_tcp ]] && break
     sleep 0.05
   done
-  if [[ -z $slave ]]; then
-    echo "the simulator printed no slave line"; cat "$log.err"
+  if [[ -z $slave || -z $sim_tcp ]]; then
+    echo "the simulator printed no slave or tcp line"; cat "$log.err"
     return 1
   fi
   ln -sfn "$slave" "$WINEPREFIX/dosdevices/com$sim_port"
@@ -72,7 +79,8 @@ start_sim() {
 # --- tools -------------------------------------------------------------------------------
 missing_tools=()
 for tool in i686-w64-mingw32-g++-win32 i686-w64-mingw32-objdump i686-w64-mingw32-windres \
-            x86_64-w64-mingw32-g++-win32 wine wineserver Xvfb xdotool import python3 stdbuf; do
+            x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres \
+            wine wineserver Xvfb xdotool import python3 stdbuf; do
   command -v "$tool" >/dev/null || missing_tools+=("$tool")
 done
 if ((${#missing_tools[@]})); then
@@ -105,72 +113,111 @@ cross_build() {  # cross_build DIR TOOLCHAIN WHAT
     exit 1
   fi
 }
-cross_build "$build" cmake/mingw-i686.cmake "QK42RT.dll and the test host build with mingw-w64 (i686)"
+build64=$root/build-win64
+cross_build "$build" cmake/mingw-i686.cmake "[32-bit] both DLLs and the test hosts build with mingw-w64 (i686)"
+cross_build "$build64" cmake/mingw-x86_64.cmake "[64-bit] both DLLs and the test hosts build with mingw-w64 (x86_64)"
 
-python3 tests/windows/check_dll_tables.py i686-w64-mingw32-objdump "$build/src/QK42RT.dll" \
-  include/qk42rt.def
-step "exports: the twenty names at their ordinals, nothing else; imports: system DLLs only" $?
-python3 tests/windows/check_version_resource.py i686-w64-mingw32-windres "$build/src/QK42RT.dll"
-step "version resource in the file: 041204B0 with its values, 1.0.0.1, 0x0412/1200" $?
+# --- the files ---------------------------------------------------------------------------
+for arch in 32 64; do
+  if [[ $arch == 32 ]]; then dir=$build tools=i686-w64-mingw32 format=i386
+  else dir=$build64 tools=x86_64-w64-mingw32 format=x86-64; fi
+  python3 tests/windows/check_dll_tables.py $tools-objdump "$dir/src/QK42RT.dll" \
+    include/qk42rt.def $format
+  step "[$arch-bit] QK42RT.dll exports the twenty names at their ordinals, nothing else; imports system DLLs only" $?
+  python3 tests/windows/check_version_resource.py $tools-windres "$dir/src/QK42RT.dll"
+  step "[$arch-bit] QK42RT.dll version resource in the file: 041204B0 with its values, 1.0.0.1, 0x0412/1200" $?
+  python3 tests/windows/check_dll_tables.py $tools-objdump "$dir/src/qk42.dll" include/qk42.def \
+    $format ws2_32
+  step "[$arch-bit] qk42.dll exports the qk42_ functions, nothing else; imports system DLLs and Winsock only" $?
+done
 
-# --- which Wine ----------------------------------------------------------------------------
-# The 32-bit DLL runs under 32-bit Wine wherever the kernel executes 32-bit programs.
+# --- under Wine, for each architecture this kernel runs --------------------------------
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
+archs=(64)
 if "$wine32" --version >/dev/null 2>&1; then
-  under="" tested=$build wine=$wine32
-  export WINEARCH=win32
+  archs=(32 64)
 else
-  under="[64-bit build, 64-bit Wine] " tested=$root/build-win64 wine=$wine64
-  export WINEARCH=win64 WINELOADER=$wine64
-  echo "this kernel does not execute 32-bit programs ($("$wine32" --version 2>&1 | tail -1))"
-  echo "so the Wine steps run on a 64-bit build of the same sources"
-  cross_build "$tested" cmake/mingw-x86_64.cmake "${under}the same sources build with mingw-w64 (x86_64)"
+  no32=$("$wine32" --version 2>&1 | tail -1)
+  echo "this kernel does not execute 32-bit programs ($no32): the Wine steps run on the 64-bit build"
 fi
-export WINEPREFIX=$tested/wineprefix
-dll=$tested/src/QK42RT.dll
-host=$tested/tests/windows/qk42rt_wintest.exe
-probe=$tested/tests/windows/qk42rt_exit_probe.dll
 
-# --- Wine --------------------------------------------------------------------------------
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
-  env -u DISPLAY "$wine" wineboot -i >"$work/wineboot.log" 2>&1
-  # Xvfb runs no window manager: let Wine draw the caption, so the screenshot shows it.
-  env -u DISPLAY "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
-    >>"$work/wineboot.log" 2>&1
+# Runs every Wine step for one architecture: 32 or 64.
+wine_steps() {
+  local arch=$1 under="[$1-bit] " tested wine
+  if [[ $arch == 32 ]]; then
+    tested=$build wine=$wine32
+    export WINEARCH=win32
+    unset WINELOADER
+  else
+    tested=$build64 wine=$wine64
+    export WINEARCH=win64 WINELOADER=$wine64
+  fi
+  export WINEPREFIX=$tested/wineprefix
+  local dll=$tested/src/QK42RT.dll
+  local host=$tested/tests/windows/qk42rt_wintest.exe
+  local probe=$tested/tests/windows/qk42rt_exit_probe.dll
+
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    env -u DISPLAY "$wine" wineboot -i >"$work/wineboot-$arch.log" 2>&1
+    # Xvfb runs no window manager: let Wine draw the caption, so the screenshot shows it.
+    env -u DISPLAY "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+      >>"$work/wineboot-$arch.log" 2>&1
+    stop_wine
+  fi
+  rm -f "$WINEPREFIX/dosdevices/com$sim_port" "$WINEPREFIX/dosdevices/com$missing_port"
+
+  env -u DISPLAY "$wine" "$tested/tests/windows/qk42rt_version_check.exe" "$(winpath "$dll")"
+  step "${under}version resource reads back through the version API (041204B0, 1, 0, 0, 1, 0x0412/1200)" $?
   stop_wine
-fi
-rm -f "$WINEPREFIX/dosdevices/com$sim_port" "$WINEPREFIX/dosdevices/com$missing_port"
 
-env -u DISPLAY "$wine" "$tested/tests/windows/qk42rt_version_check.exe" "$(winpath "$dll")"
-step "${under}version resource reads back through the version API (041204B0, 1, 0, 0, 1, 0x0412/1200)" $?
-stop_wine
+  # Full session, no display: the message box returns at once there.
+  if start_sim "$work/session-sim.log"; then
+    env -u DISPLAY timeout 120 "$wine" "$host" session "$(winpath "$dll")" $sim_port $missing_port \
+      "$(winpath "$work/session-sim.log")"
+    step "${under}host session: every function by name and ordinal, every operation, time-out, ClosePort, FreeLibrary releases the port" $?
+  else
+    step "${under}host session (simulator did not start)" 1
+  fi
+  stop_sim
 
-# Full session, no display: the message box returns at once there.
-if start_sim "$work/session-sim.log"; then
-  env -u DISPLAY timeout 120 "$wine" "$host" session "$(winpath "$dll")" $sim_port $missing_port \
-    "$(winpath "$work/session-sim.log")"
-  step "${under}host session: every function by name and ordinal, every operation, time-out, ClosePort, FreeLibrary releases the port" $?
-else
-  step "${under}host session (simulator did not start)" 1
-fi
-stop_sim
+  # Process exit with the port held: the probe DLL, detached after QK42RT.dll, checks that
+  # the line was hung up while the process still existed.
+  if start_sim "$work/exit-sim.log"; then
+    env -u DISPLAY timeout 60 "$wine" "$host" exit-held "$(winpath "$dll")" $sim_port \
+      "$(winpath "$work/exit-sim.log")" "$(winpath "$probe")" | tee "$work/exit-host.log"
+    local status=${PIPESTATUS[0]}
+    grep -q '^ok   process exit released the held port' "$work/exit-host.log" || status=1
+    step "${under}process exit without FreeLibrary releases the held port" $status
+  else
+    step "${under}process exit (simulator did not start)" 1
+  fi
+  stop_sim
 
-# Process exit with the port held: the probe DLL, detached after QK42RT.dll, checks that
-# the line was hung up while the process still existed.
-if start_sim "$work/exit-sim.log"; then
-  env -u DISPLAY timeout 60 "$wine" "$host" exit-held "$(winpath "$dll")" $sim_port \
-    "$(winpath "$work/exit-sim.log")" "$(winpath "$probe")" | tee "$work/exit-host.log"
-  status=${PIPESTATUS[0]}
-  grep -q '^ok   process exit released the held port' "$work/exit-host.log" || status=1
-  step "${under}process exit without FreeLibrary releases the held port" $status
-else
-  step "${under}process exit (simulator did not start)" 1
-fi
-stop_sim
+  message_box "$wine" "$host" "$dll" "$arch"
+  step "${under}message box: \"can't open port!\" captioned QK42RT blocks InitPort until a key closes it, then 0" $?
+  stop_wine
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+
+  # libqk42: a COM port and a TCP line at once, each from its own thread.
+  if start_sim "$work/qk42-sim.log"; then
+    env -u DISPLAY WINEPATH="$(winpath "$tested/src")" timeout 120 "$wine" \
+      "$tested/tests/windows/qk42_wintest.exe" "COM$sim_port" "$sim_tcp" "COM$missing_port" \
+      | tee "$work/qk42-host-$arch.log"
+    local status=${PIPESTATUS[0]}
+    grep -q '^PASS qk42_wintest' "$work/qk42-host-$arch.log" || status=1
+    step "${under}qk42.dll host: every function on COM$sim_port and over TCP at once, reasons, time-out, strict arguments" $status
+  else
+    step "${under}qk42.dll host (simulator did not start)" 1
+  fi
+  stop_sim
+}
 
 # --- the message box in a real window ----------------------------------------------------
-message_box() {
+message_box() {  # message_box WINE HOST DLL ARCH
+  local wine=$1 host=$2 dll=$3 arch=$4
   local display_file=$work/xvfb.display
   rm -f "$display_file"
   Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$display_file" 2>"$work/xvfb.log" &
@@ -195,8 +242,8 @@ message_box() {
     return 1
   fi
   echo "still blocked 1 s after the box appeared"
-  import -window root "$work/message-box.png"
-  import -window "$window" "$work/message-box-window.png"
+  import -window root "$work/message-box-$arch.png"
+  import -window "$window" "$work/message-box-window-$arch.png"
   xdotool key --window "$window" Return 2>/dev/null
   local status=1
   for _ in $(seq 100); do
@@ -208,22 +255,19 @@ message_box() {
     kill "$host_pid" 2>/dev/null
   fi
   cat "$work/message-box-host.log"
-  echo "screenshots: $work/message-box.png, $work/message-box-window.png"
+  echo "screenshots: $work/message-box-$arch.png, $work/message-box-window-$arch.png"
+  unset DISPLAY
   return $status
 }
-message_box
-step "${under}message box: \"can't open port!\" captioned QK42RT blocks InitPort until a key closes it, then 0" $?
-stop_wine
-kill "$xvfb_pid" 2>/dev/null
-wait "$xvfb_pid" 2>/dev/null
-xvfb_pid=""
+
+for arch in "${archs[@]}"; do wine_steps "$arch"; done
 
 echo
 echo "=== Windows stage ($(($(date +%s) - started)) s)"
 printf '%s\n' "${results[@]}"
-if [[ -n $under ]]; then
-  echo "NOTE  this kernel runs no 32-bit programs: the 32-bit DLL was built and read from its"
-  echo "      file; the steps marked ${under% } ran its 64-bit build under 64-bit Wine"
+if [[ -n ${no32:-} ]]; then
+  echo "NOTE  this kernel runs no 32-bit programs: the 32-bit DLLs were built and read from"
+  echo "      their files; the Wine steps ran on the 64-bit build only"
 fi
 if ((failed)); then echo "FAIL windows"; exit 1; fi
 echo "PASS windows"

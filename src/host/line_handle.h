@@ -6,12 +6,13 @@
 #include <mutex>
 #include <string>
 
+#include "host/line_lock.h"
 #include "port/port.h"
 #include "protocol/exchange.h"
 #include "qk42.h"
 
 struct qk42_line {
-    std::mutex mutex;  // one exchange at a time on this line
+    qk42rt::host::LineLock mutex;  // one exchange at a time on this line
     std::unique_ptr<qk42rt::Port> port;
     qk42rt::protocol::Line line;
     std::string last_error;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "port/open_port.h"
 
@@ -63,9 +64,15 @@ class Win32Serial final : public Port {
         WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
 
-    // The limit is the read time-out applied when the port was opened; a read is one
-    // ReadFile, which the driver ends when the bytes are in or the time-out has passed.
-    std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds /*limit*/) override {
+    // A read is one ReadFile, which the driver ends when the bytes are in or the read time-out
+    // has passed. The time-out is the one applied at open (500 ms) until a line asks for
+    // another; then it is applied once, before the read.
+    std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
+        if (limit != applied_) {
+            COMMTIMEOUTS timeouts = kTimeouts;
+            timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(limit.count());
+            if (SetCommTimeouts(handle_, &timeouts)) applied_ = limit;
+        }
         DWORD got = 0;
         if (!ReadFile(handle_, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             return 0;
@@ -75,7 +82,18 @@ class Win32Serial final : public Port {
 
   private:
     HANDLE handle_;
+    std::chrono::milliseconds applied_ = kReplyTimeout;
 };
+
+// "COM12" as a user types it names the device \\.\COM12: CreateFileA finds COM1 to COM9 by
+// their short names only.
+std::string device_path(const std::string& device) {
+    const bool com = device.size() > 3 && (device[0] == 'C' || device[0] == 'c') &&
+                     (device[1] == 'O' || device[1] == 'o') &&
+                     (device[2] == 'M' || device[2] == 'm') &&
+                     device.find_first_not_of("0123456789", 3) == std::string::npos;
+    return com ? "\\\\.\\" + device : device;
+}
 
 }  // namespace
 
@@ -87,15 +105,25 @@ std::string device_for_port(int port_number) {
 
 OpenResult open_serial_device(const std::string& device) {
     OpenResult result;
-    const HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, /*share=*/0,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return result;
+    const HANDLE handle =
+        CreateFileA(device_path(device).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    /*share=*/0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        result.reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                            ? "no such device"
+                        : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                            ? "another program holds it"
+                            : "Windows error " + std::to_string(error);
+        return result;
+    }
     auto port = std::make_unique<Win32Serial>(handle);  // closes the handle on every way out
 
     COMMTIMEOUTS timeouts = kTimeouts;
     DCB dcb = line_settings();
     if (!SetCommTimeouts(handle, &timeouts) || !SetCommState(handle, &dcb)) {
         result.status = OpenStatus::settings_refused;
+        result.reason = "it opened but refused the serial line settings (is it a serial port?)";
         return result;
     }
     result.status = OpenStatus::opened;
