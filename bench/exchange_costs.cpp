@@ -9,7 +9,7 @@
 
 #include "bare_line.h"
 #include "child_process.h"
-#include "clocks.h"
+#include "contest.h"
 #include "operations.h"
 #include "phases.h"
 #include "port_seam.h"
@@ -20,43 +20,9 @@
 namespace qk42rt::bench {
 namespace {
 
-struct Samples {
-    std::vector<double> wall_us;
-    double cpu_us = 0.0;
-    std::size_t failures = 0;
-
-    double cpu_per_call() const {
-        return wall_us.empty() ? 0.0 : cpu_us / static_cast<double>(wall_us.size());
-    }
-};
-
 struct Contest {
     Samples library, bare, python;
 };
-
-void library_block(const Operation& op, int count, Samples& out) {
-    const double cpu_start = cpu_us();
-    for (int i = 0; i < count; ++i) {
-        const double start = wall_us();
-        const int result = op.call();
-        out.wall_us.push_back(wall_us() - start);
-        if (result != op.success) ++out.failures;
-    }
-    out.cpu_us += cpu_us() - cpu_start;
-}
-
-void bare_block(BareLine& line, const Operation& op, int count, Samples& out) {
-    std::uint8_t reply[8] = {};
-    const std::span<std::uint8_t> want(reply, op.reply_length);
-    const double cpu_start = cpu_us();
-    for (int i = 0; i < count; ++i) {
-        const double start = wall_us();
-        const std::size_t got = line.exchange(op.request, want);
-        out.wall_us.push_back(wall_us() - start);
-        if (got != op.reply_length) ++out.failures;
-    }
-    out.cpu_us += cpu_us() - cpu_start;
-}
 
 // The Python client times its own calls; the answer is "done CPU_NS FAILURES WALL_NS...".
 void python_block(ChildProcess& python, const Operation& op, int count, Samples& out) {

@@ -1,6 +1,6 @@
 // qk42rt-bench: the library's exchanges timed against a bare exchange and a pyserial script on
-// the simulated instrument, its time-outs and its pace on a 9600-baud line. Writes a Markdown
-// table with PASS/FAIL beside each target.
+// the simulated instrument, over TCP straight and through ser2net, its time-outs and its pace
+// on a 9600-baud line. Writes a Markdown table with PASS/FAIL beside each target.
 #include <signal.h>
 
 #include <charconv>
@@ -25,6 +25,8 @@ constexpr char kUsage[] = R"(Usage: qk42rt-bench [OPTION]...
   --python PATH          a Python 3 with pyserial (default /usr/bin/python3)
   --python-client PATH   pyserial_client.py (default: the one in the source tree)
   --client PATH          the qk42rt client, for its status and monitor (default: not run)
+  --ser2net PATH         ser2net, the device server put in front of the simulator (default
+                         /usr/sbin/ser2net; those exchanges are skipped when it is missing)
   --calls N              calls per operation and contender (default 3000)
   --timeouts N           calls without a reply (default 20)
   --paced-calls N        calls per operation on the paced line (default 200)
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
     settings.simulator = QK42RT_BENCH_SIM;
     settings.python = "/usr/bin/python3";
     settings.python_client = QK42RT_BENCH_PYTHON_CLIENT;
+    settings.ser2net = "/usr/sbin/ser2net";
     std::string out = "bench-results.md";
     bool strict = false;
     for (int i = 1; i < argc; ++i) {
@@ -76,6 +79,8 @@ int main(int argc, char** argv) {
             settings.python_client = value();
         } else if (arg == "--client") {
             settings.client = value();
+        } else if (arg == "--ser2net") {
+            settings.ser2net = value();
         } else if (arg == "--calls") {
             settings.calls = std::max(1, number<int>(arg, value()));
         } else if (arg == "--timeouts") {
@@ -104,6 +109,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench: exchange costs (%d calls per operation and client)\n",
                      settings.calls);
         qk42rt::bench::exchange_costs(settings, report);
+        std::fprintf(stderr, "bench: exchanges over TCP (%d calls per operation and client)\n",
+                     settings.calls);
+        qk42rt::bench::device_server_costs(settings, report);
         std::fprintf(stderr, "bench: %d calls without a reply\n", settings.timeouts);
         qk42rt::bench::no_reply_waits(settings, report);
         std::fprintf(stderr, "bench: paced line\n");

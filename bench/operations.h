@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "exported_calls.h"
+
 namespace qk42rt::bench {
 
 struct Operation {
@@ -18,7 +20,10 @@ struct Operation {
     int success;                        // its result when the instrument answers
 };
 
-// QK42RT_ReadFlow, QK42RT_SetSetpoint (1.0) and QK42RT_ReadVersion.
+// QK42RT_ReadFlow, QK42RT_SetSetpoint (1.0) and QK42RT_ReadVersion through `calls`.
+std::vector<Operation> operations_calling(const ExportedCalls& calls);
+
+// The same through the shared library's exported functions.
 const std::vector<Operation>& timed_operations();
 
 // The line's own time for an exchange: every request and reply byte at ten bits, 9600 bit/s.

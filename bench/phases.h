@@ -12,6 +12,7 @@ struct Settings {
     std::string python;           // a Python 3 with pyserial
     std::string python_client;    // pyserial_client.py
     std::string client;           // the qk42rt command-line client; empty: not run
+    std::string ser2net;          // the ser2net program; not measured when missing
     int calls = 3000;             // per operation, for each of library, bare and pyserial
     int block = 10;               // calls in a row before the next contender's turn
     int timeouts = 20;            // no-reply calls
@@ -22,6 +23,10 @@ struct Settings {
 
 // Library, bare exchange and pyserial, interleaved, against an instrument that answers at once.
 void exchange_costs(const Settings& settings, Report& report);
+
+// The library over TCP against a bare exchange on the same connection: to the simulator's own
+// listener, and through ser2net raw and in RFC 2217 mode (when ser2net is installed).
+void device_server_costs(const Settings& settings, Report& report);
 
 // Calls that get no reply: how long they wait, and the CPU spent waiting.
 void no_reply_waits(const Settings& settings, Report& report);

@@ -26,6 +26,11 @@ void Report::target(const std::string& figure, const std::string& measured, cons
     all_met_ = all_met_ && met;
 }
 
+void Report::figure(const std::string& figure, const std::string& measured,
+                    const std::string& why) {
+    targets_.push_back({figure, measured, why, "-"});
+}
+
 void Report::section(const std::string& heading, const std::string& note, const Row& header,
                      const std::vector<Row>& rows) {
     details_ += "\n### " + heading + "\n\n";

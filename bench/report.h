@@ -13,6 +13,8 @@ class Report {
     // A target row: what was measured, its value, the target, and whether it was met.
     void target(const std::string& figure, const std::string& measured, const std::string& goal,
                 bool met);
+    // A figure reported without a target (its Result is "-").
+    void figure(const std::string& figure, const std::string& measured, const std::string& why);
     // A detail section: a heading, an optional note and a table.
     void section(const std::string& heading, const std::string& note, const Row& header,
                  const std::vector<Row>& rows);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark, run by hand: builds qk42rt-bench in build-bench/ and runs it in full (about
-# three minutes, one of them the monitor loop) against the simulator. The Markdown table goes
+# three minutes, two of them the monitor loops) against the simulator, over its pseudo-terminal
+# and over TCP, and through ser2net when /usr/sbin/ser2net is there. The Markdown table goes
 # to build-bench/bench-results.md and to standard output. Extra options go to qk42rt-bench
 # (for example --monitor-seconds 10, --strict; --help lists them).
 set -euo pipefail

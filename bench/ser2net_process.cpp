@@ -1,0 +1,103 @@
+#include "ser2net_process.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace qk42rt::bench {
+namespace {
+
+// A loopback port nobody listens on right now.
+std::uint16_t free_loopback_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    std::uint16_t port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (fd >= 0) ::close(fd);
+    if (port == 0) throw std::runtime_error("no free loopback port");
+    return port;
+}
+
+// Whether something listens on 127.0.0.1:port, as /proc/net/tcp says. Connecting to find out
+// would be a client of ser2net's, which then holds the device for a moment after it leaves.
+bool listening_on_loopback(std::uint16_t port) {
+    std::ifstream table("/proc/net/tcp");
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (local == wanted && state == "0A") return true;  // 0A: LISTEN
+    }
+    return false;
+}
+
+}  // namespace
+
+Ser2netProcess::Ser2netProcess(const std::string& program, const std::string& device, Mode mode) {
+    port_ = free_loopback_port();
+    const std::string accepter =
+        (mode == Mode::rfc2217 ? "telnet(rfc2217),tcp,127.0.0.1," : "tcp,127.0.0.1,") +
+        std::to_string(port_);
+    config_path_ = (std::filesystem::temp_directory_path() /
+                    ("qk42rt-bench-ser2net-" + std::to_string(getpid()) + "-" +
+                     std::to_string(port_) + ".yaml"))
+                       .string();
+    {
+        // chardelay off: by default ser2net holds what the device sends for two character
+        // times (at least 1 ms) in case more follows, a wait that would dwarf the clients'
+        // own costs in every exchange.
+        std::ofstream config(config_path_);
+        config << "%YAML 1.1\n---\n"
+               << "connection: &qk42\n"
+               << "    accepter: " << accepter << "\n"
+               << "    connector: serialdev," << device << ",9600n81,local\n"
+               << "    options:\n"
+               << "      kickolduser: true\n"
+               << "      chardelay: false\n";
+        if (!config) throw std::runtime_error("cannot write " + config_path_);
+    }
+    // -n: stay in the foreground; -c: this configuration only; -P: a pid file of its own.
+    process_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{program, "-n", "-c", config_path_, "-P", config_path_ + ".pid"});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!listening_on_loopback(port_)) {
+        if (std::chrono::steady_clock::now() > until || process_->wait(0) != -1) {
+            remove_files();
+            throw std::runtime_error("ser2net does not listen on port " + std::to_string(port_));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    url_ = (mode == Mode::rfc2217 ? "rfc2217://127.0.0.1:" : "tcp://127.0.0.1:") +
+           std::to_string(port_);
+}
+
+Ser2netProcess::~Ser2netProcess() {
+    process_.reset();  // terminates and reaps it, which lets go of the device
+    remove_files();
+}
+
+void Ser2netProcess::remove_files() const {
+    std::error_code ignored;
+    std::filesystem::remove(config_path_, ignored);
+    std::filesystem::remove(config_path_ + ".pid", ignored);
+}
+
+}  // namespace qk42rt::bench
