@@ -1,5 +1,6 @@
 #include "port/rfc2217_line.h"
 
+#include <algorithm>
 #include <array>
 
 #include "port/tcp_line.h"
@@ -49,7 +50,7 @@ OpenResult Rfc2217Line::open(const std::string& host, std::uint16_t port) {
 }
 
 std::optional<std::string> Rfc2217Line::negotiate(net::Clock::time_point deadline) {
-    socket_->send_all(decoder_.opening_requests());
+    send(decoder_.opening_requests());
     bool settings_sent = false;
     std::array<std::uint8_t, 256> buffer;
     for (;;) {
@@ -79,7 +80,7 @@ std::optional<std::string> Rfc2217Line::negotiate(net::Clock::time_point deadlin
                  }) {
                 requests.insert(requests.end(), request.begin(), request.end());
             }
-            socket_->send_all(requests);
+            send(requests);
             settings_sent = true;
         }
         if (settings_sent && settings_answered() && decoder_.server_will(telnet::kBinary) &&
@@ -130,7 +131,7 @@ std::optional<std::string> Rfc2217Line::settings_differ() const {
 std::size_t Rfc2217Line::take_in(std::span<std::uint8_t> raw) {
     const std::size_t data = decoder_.decode(raw);
     const auto answers = decoder_.take_answers();
-    if (!answers.empty()) socket_->send_all(answers);
+    if (!answers.empty()) send(answers);
     for (const auto& sub : decoder_.take_subnegotiations()) note(sub);
     return data;
 }
@@ -193,20 +194,41 @@ void Rfc2217Line::clear_input() {
 
 void Rfc2217Line::write(std::span<const std::uint8_t> bytes) {
     telnet::escape(bytes, outgoing_);
-    socket_->send_all(outgoing_);
+    send(outgoing_);
     outgoing_.clear();
     socket_->acknowledge_promptly();  // the purge answer comes apart from the reply
 }
 
+void Rfc2217Line::send(std::span<const std::uint8_t> bytes) {
+    const std::lock_guard lock(send_mutex_);
+    socket_->send_all(bytes);
+}
+
+std::size_t Rfc2217Line::read_some(std::span<std::uint8_t> buffer,
+                                   std::chrono::milliseconds limit) {
+    const auto deadline = net::Clock::now() + limit;
+    // Raw bytes may be Telnet commands alone: wait on until data comes.
+    for (;;) {
+        const std::size_t raw = socket_->receive(buffer, deadline);
+        if (raw == 0) return 0;  // the deadline, or the connection is gone
+        const std::size_t data = take_in(buffer.first(raw));
+        if (data > 0) return data;
+    }
+}
+
 std::size_t Rfc2217Line::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) {
     const auto deadline = net::Clock::now() + limit;
+    std::array<std::uint8_t, 512> raw;
     std::size_t got = 0;
     while (got < buffer.size()) {
-        // Never more raw bytes than data bytes still due, so nothing beyond the reply is taken.
-        const auto room = buffer.subspan(got);
-        const std::size_t raw = socket_->receive(room, deadline);
-        if (raw == 0) break;  // the deadline, or the connection is gone
-        got += take_in(room.first(raw));
+        const std::size_t n = socket_->receive(raw, deadline);
+        if (n == 0) break;  // the deadline, or the connection is gone
+        // Whatever came in one piece is decoded at once: a purge answer before the reply
+        // costs no extra wait. Data beyond the reply is what the next exchange clears anyway.
+        const std::size_t data = take_in(std::span(raw.data(), n));
+        const std::size_t used = std::min(data, buffer.size() - got);
+        std::copy_n(raw.begin(), used, buffer.begin() + static_cast<std::ptrdiff_t>(got));
+        got += used;
     }
     return got;
 }
