@@ -67,8 +67,9 @@ QK42_API qk42_status QK42_CALL qk42_open(const char* device, qk42_line** line) Q
 QK42_API void QK42_CALL qk42_close(qk42_line* line) QK42_NOTHROW;
 /* "ok", "no_reply", "short_reply", ...: a static string; "unknown" for other values. */
 QK42_API const char* QK42_CALL qk42_status_name(qk42_status status) QK42_NOTHROW;
-/* The last failure on this line in one English line, e.g. "no reply: 0 of 5 bytes within
- * 500 ms"; copied into buf (always terminated when size > 0), returns the full length.
+/* The calling thread's last failure on this line in one English line, e.g. "no reply: 0 of 5
+ * bytes within 500 ms" (each thread reads the reason of its own calls, also when threads
+ * share a line); copied into buf (always terminated when size > 0), returns the full length.
  * With line NULL: the last failure of qk42_open on the calling thread ("cannot open
  * tcp://10.0.0.9:4001: connection refused"). Empty after a success. */
 QK42_API size_t QK42_CALL qk42_last_error(qk42_line* line, char* buf, size_t size) QK42_NOTHROW;

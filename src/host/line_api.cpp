@@ -1,4 +1,5 @@
 // Opening and closing lines, their reasons, reply time-out and trace.
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <string>
@@ -23,6 +24,12 @@ size_t copy_out(const std::string& text, char* buf, size_t size) {
 
 }  // namespace
 
+std::uint64_t this_thread_key() {
+    static std::atomic<std::uint64_t> next{1};
+    thread_local const std::uint64_t key = next++;
+    return key;
+}
+
 qk42_line* adopt_line(std::unique_ptr<Port> port) {
     auto* line = new qk42_line;
     line->port = std::move(port);
@@ -31,6 +38,10 @@ qk42_line* adopt_line(std::unique_ptr<Port> port) {
 }
 
 }  // namespace qk42rt::host
+
+std::string& qk42_line::last_error() {
+    return last_errors[qk42rt::host::this_thread_key()];
+}
 
 using qk42rt::host::t_open_error;
 
@@ -72,19 +83,19 @@ void QK42_CALL qk42_close(qk42_line* line) QK42_NOTHROW {
 size_t QK42_CALL qk42_last_error(qk42_line* line, char* buf, size_t size) QK42_NOTHROW {
     if (line == nullptr) return qk42rt::host::copy_out(t_open_error, buf, size);
     std::lock_guard lock(line->mutex);
-    return qk42rt::host::copy_out(line->last_error, buf, size);
+    return qk42rt::host::copy_out(line->last_error(), buf, size);
 }
 
 qk42_status QK42_CALL qk42_set_reply_timeout(qk42_line* line, int milliseconds) QK42_NOTHROW {
     if (line == nullptr) return QK42_BAD_ARGUMENT;
     std::lock_guard lock(line->mutex);
     if (milliseconds < 50 || milliseconds > 10'000) {
-        line->last_error = "bad argument: the reply time-out must be 50 to 10000 ms, not " +
-                           std::to_string(milliseconds);
+        line->last_error() = "bad argument: the reply time-out must be 50 to 10000 ms, not " +
+                             std::to_string(milliseconds);
         return QK42_BAD_ARGUMENT;
     }
     line->line.set_reply_timeout(std::chrono::milliseconds(milliseconds));
-    line->last_error.clear();
+    line->last_error().clear();
     return QK42_OK;
 }
 

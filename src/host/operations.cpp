@@ -50,7 +50,7 @@ qk42_status run(qk42_line* line, const Checks& checks, Operation&& operation) no
     try {
         std::lock_guard lock(line->mutex);
         if (!checks.refused().empty()) {
-            line->last_error = "bad argument: " + checks.refused();
+            line->last_error() = "bad argument: " + checks.refused();
             return QK42_BAD_ARGUMENT;
         }
         return operation(*line);
@@ -63,10 +63,10 @@ qk42_status run(qk42_line* line, const Checks& checks, Operation&& operation) no
 template <class T>
 qk42_status judged(qk42_line& line, const Outcome<T>& outcome) {
     if (outcome.ok()) {
-        line.last_error.clear();
+        line.last_error().clear();
         return QK42_OK;
     }
-    line.last_error = qk42rt::describe(outcome.error());
+    line.last_error() = qk42rt::describe(outcome.error());
     return qk42rt::host::status_of(outcome.error().why);
 }
 

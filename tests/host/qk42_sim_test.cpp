@@ -218,6 +218,31 @@ TEST(HostThreads, TwoLinesAtOnceFromSeveralThreadsNeverCrossValues) {
     qk42_close(lines[1]);
 }
 
+TEST(HostThreads, EachThreadReadsTheReasonOfItsOwnCallsOnASharedLine) {
+    sim::Simulator sim(instant(false));
+    qk42_line* line = nullptr;
+    ASSERT_EQ(qk42_open(sim.slave_path().c_str(), &line), QK42_OK);
+    std::atomic<int> mixed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                // Even threads fail with a refused unit, odd ones succeed: never mixed up.
+                const qk42_status status = qk42_set_unit(line, 1, 1, t % 2 == 0 ? 9 : 2);
+                const std::string reason = line_error(line);
+                const bool ok = t % 2 == 0
+                                    ? status == QK42_BAD_ARGUMENT &&
+                                          reason == "bad argument: unit must be 1 to 4, not 9"
+                                    : status == QK42_OK && reason.empty();
+                if (!ok) ++mixed;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mixed, 0);
+    qk42_close(line);
+}
+
 TEST(HostThreads, ACallWaitingOnOneLineDoesNotHoldUpAnother) {
     sim::Simulator slow(instant(false));
     sim::Simulator quick(instant(false));
