@@ -51,3 +51,15 @@ if(TARGET qk42rt_cli)
   install(FILES ${PROJECT_SOURCE_DIR}/completions/qk42rt
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
+
+if(NOT WIN32)
+  # The Python package qk42 (python/), in Debian's directory for pure-Python modules, which
+  # /usr/bin/python3 searches when the prefix is /usr. It goes into the qk42rt package rather
+  # than a python3-qk42 of its own: a thin ctypes layer over libqk42, it must come with the
+  # libqk42 of the same release. Elsewhere: PYTHONPATH=PREFIX/lib/python3/dist-packages, or
+  # `pip install ./python` in a virtual environment.
+  set(QK42RT_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+      "Where the Python package qk42 is installed, relative to the prefix")
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qk42 DESTINATION ${QK42RT_PYTHON_DIR}
+          FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
+endif()

@@ -8,7 +8,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "libqk42rt.so reads and controls a QK42 flow instrument over a serial port through twenty
 C functions. Includes the header, CMake and pkg-config files, the client qk42rt, the
-instrument simulator qk42rt-sim and the port-mapping preload libqk42rt-portmap.so.")
+instrument simulator qk42rt-sim and the port-mapping preload libqk42rt-portmap.so.
+Python 3 programs reach it through the included package qk42 (import qk42).")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # as the DLL's file version
 set(CPACK_STRIP_FILES ON)
 
@@ -22,5 +23,12 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 
 if(NOT WIN32)
   set(CPACK_GENERATOR DEB)
+  # The Python package qk42 rides along (cmake/install.cmake); prerm removes the byte code
+  # Python leaves beside it, so that removing the package leaves no directory behind.
+  set(QK42RT_PYTHON_PACKAGE_DIR ${CMAKE_INSTALL_PREFIX}/${QK42RT_PYTHON_DIR}/qk42)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/prerm.in ${PROJECT_BINARY_DIR}/debian/prerm
+                 @ONLY)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/prerm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 include(CPack)

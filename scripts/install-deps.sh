@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-serial socat locales ser2net
+  python3 python3-serial socat locales ser2net python3-pytest python3-venv python3-pip
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
   dpkg-dev file binutils pkgconf make man-db git coreutils libudev-dev
 )

@@ -183,6 +183,15 @@ done
 LD_LIBRARY_PATH="$prefix/lib" "$work/examples/qk42_host/qk42-host" "tcp://127.0.0.1:1" 2>"$work/host.err"
 [[ $? -eq 1 ]] && grep -q "cannot open tcp://127.0.0.1:1: connection refused (cannot_open)" "$work/host.err"
 step "libqk42 host says why it cannot open a refused tcp:// line" $?
+python_read='import qk42, sys
+with qk42.open(sys.argv[1]) as line:
+    inst = line.instrument(1)
+    print(inst.version().text, inst.flow(3).value)'
+out=$(cd / && PYTHONPATH="$prefix/lib/python3/dist-packages" \
+  QK42_LIBRARY="$prefix/lib/libqk42.so.1" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -c "$python_read" "$sim_tcp" 2>&1)
+[[ $out == "1.2 30.5" ]] || { log "$out"; false; }
+step "Python package qk42 from the prefix reads the simulator over TCP" $?
 env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$work/nothing" \
   "$work/cpp_build/qk42rt-cpp-host" "$sim_port" >/dev/null 2>&1
 [[ $? -eq 1 ]]
@@ -200,6 +209,7 @@ sim_pid=""
 
 # --- the Debian package ---------------------------------------------------------------------
 deb_files=(/usr/include/qk42rt.h /usr/include/qk42.h /usr/bin/qk42rt /usr/bin/qk42rt-sim
+  /usr/lib/python3/dist-packages/qk42/__init__.py
   /usr/share/man/man1/qk42rt.1 /usr/share/bash-completion/completions/qk42rt)
 check_deb_installed() {
   local ok=0 f multiarch
@@ -218,7 +228,9 @@ check_deb_installed() {
 }
 check_deb_removed() {
   local ok=0 f
-  for f in "${deb_files[@]}"; do [[ ! -e $f ]] || { log "left behind: $f"; ok=1; }; done
+  for f in "${deb_files[@]}" /usr/lib/python3/dist-packages/qk42; do
+    [[ ! -e $f ]] || { log "left behind: $f"; ok=1; }
+  done
   [[ $(ldconfig -p) != *libqk42rt* ]] || { log "ldconfig still lists libqk42rt"; ok=1; }
   return $ok
 }
@@ -256,6 +268,11 @@ else
       $(pkg-config --cflags --libs qk42) -o "$work/system-qk42-host" &&
       [[ -n $sim_pid ]] && out=$("$work/system-qk42-host" "$sim_tcp") && [[ $out == "$qk42_expected" ]]
     step "libqk42 host built against the package reads the simulator over TCP" $?
+    # As root and without settings: libqk42 found by the loader, byte code written (prerm).
+    out=$(cd / && env -u PYTHONPATH -u QK42_LIBRARY -u PYTHONDONTWRITEBYTECODE \
+      /usr/bin/python3 -c "$python_read" "$sim_tcp" 2>&1)
+    [[ $out == "1.2 30.5" ]] || { log "$out"; false; }
+    step "Python package qk42 from the package reads the simulator over TCP" $?
     if [[ -n $sim_pid ]]; then kill "$sim_pid"; wait "$sim_pid" 2>/dev/null; sim_pid=""; fi
 
     apt_get remove -y -qq qk42rt >"$work/apt.log" 2>&1 || cat "$work/apt.log"
