@@ -17,6 +17,7 @@ using protocol::Line;
 struct Reading {
     float value = 0.0f;
     int status = 0;
+    bool flagged_invalid = false;  // the flow reading's bit 3: the value is then -1.0
 };
 Outcome<Reading> read_flow(Line& line, int address, int channel);
 Outcome<Reading> read_setpoint(Line& line, int address, int channel);

@@ -17,7 +17,10 @@ Outcome<Reading> read_channel_value(Line& line, protocol::Code code, int address
     Reading reading;
     reading.status = bytes[0] & 0x07;
     reading.value = protocol::reply_float(std::span<const std::uint8_t, 4>(bytes.data() + 1, 4));
-    if (code == protocol::Code::read_flow && (bytes[0] & kFlowInvalidBit)) reading.value = -1.0f;
+    if (code == protocol::Code::read_flow && (bytes[0] & kFlowInvalidBit)) {
+        reading.value = -1.0f;
+        reading.flagged_invalid = true;
+    }
     return reading;
 }
 

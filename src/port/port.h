@@ -3,6 +3,7 @@
 // of the unit tests.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,13 @@ class Port {
     // Receives up to buffer.size() bytes, returning as soon as that many have arrived or
     // `limit` after the call began. Yields the count received (0 on failure).
     virtual std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) = 0;
+
+    // Whatever has arrived, up to buffer.size() bytes: returns as soon as at least one byte is
+    // in, at `limit`, or when the line hangs up (hung_up() then says so). For relays, which
+    // pass bytes on as they come. Lines that cannot do better take one byte at a time.
+    virtual std::size_t read_some(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) {
+        return read(buffer.first(std::min<std::size_t>(buffer.size(), 1)), limit);
+    }
 
     // The line has gone for good: the device hung up or the server dropped the connection.
     // Every later read finds nothing at once; only opening the line again helps.

@@ -82,6 +82,16 @@ void PosixSerial::write(std::span<const std::uint8_t> bytes) {
 }
 
 std::size_t PosixSerial::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) {
+    return receive(buffer, limit, false);
+}
+
+std::size_t PosixSerial::read_some(std::span<std::uint8_t> buffer,
+                                   std::chrono::milliseconds limit) {
+    return receive(buffer, limit, true);
+}
+
+std::size_t PosixSerial::receive(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit,
+                                 bool some) {
     const std::int64_t deadline =
         monotonic_ns() + std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
     std::size_t got = 0;
@@ -108,6 +118,7 @@ std::size_t PosixSerial::read(std::span<std::uint8_t> buffer, std::chrono::milli
         const ssize_t n = ::read(fd_, buffer.data() + got, buffer.size() - got);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
+            if (some) return got;
             continue;
         }
         if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {

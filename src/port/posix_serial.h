@@ -1,6 +1,7 @@
 // A serial device on POSIX: termios line settings, poll-based timed read.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "port/open_port.h"
@@ -18,14 +19,18 @@ class PosixSerial final : public Port {
     void clear_input() override;
     void write(std::span<const std::uint8_t> bytes) override;
     std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
+    std::size_t read_some(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
 
     bool hung_up() const override { return hung_up_; }
 
     int fd() const { return fd_; }
 
   private:
+    // Until the buffer is full (`some`: until any byte is in), the limit, or a hang-up.
+    std::size_t receive(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit, bool some);
+
     int fd_;
-    bool hung_up_ = false;
+    std::atomic<bool> hung_up_{false};  // a relay's writing thread may ask
 };
 
 }  // namespace qk42rt

@@ -200,8 +200,9 @@ void Rfc2217Line::write(std::span<const std::uint8_t> bytes) {
 }
 
 void Rfc2217Line::send(std::span<const std::uint8_t> bytes) {
-    const std::lock_guard lock(send_mutex_);
-    socket_->send_all(bytes);
+    send_lock_.lock();
+    socket_->send_all(bytes);  // never throws
+    send_lock_.unlock();
 }
 
 std::size_t Rfc2217Line::read_some(std::span<std::uint8_t> buffer,

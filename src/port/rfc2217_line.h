@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/line_lock.h"
 #include "port/open_port.h"
 #include "port/port.h"
 #include "port/socket.h"
@@ -58,6 +59,7 @@ class Rfc2217Line final : public Port {
     void clear_input() override;
     void write(std::span<const std::uint8_t> bytes) override;
     std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
+    std::size_t read_some(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
     bool hung_up() const override { return socket_->closed(); }
 
     const ServerSettings& server_settings() const { return settings_; }
@@ -72,8 +74,13 @@ class Rfc2217Line final : public Port {
     // Decodes freshly received bytes in place; answers the server and notes its reports.
     std::size_t take_in(std::span<std::uint8_t> raw);
     void note(const telnet::Subnegotiation& answer);
+    void send(std::span<const std::uint8_t> bytes);
 
     std::unique_ptr<net::Socket> socket_;
+    // A read answers the server's negotiation, so a relay that reads on one thread and writes
+    // on another sends from both: one send at a time keeps Telnet commands whole. The lines'
+    // lock, since the Windows DLL carries no thread library for a std::mutex.
+    host::LineLock send_lock_;
     telnet::Decoder decoder_;
     ServerSettings settings_;
     std::vector<std::uint8_t> outgoing_;  // a purge request waiting for the next write

@@ -2,6 +2,7 @@
 // platform (socket_posix.cpp, socket_win32.cpp); the lines above it know no system call.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +56,8 @@ class Socket {
     std::size_t receive_ready(std::span<std::uint8_t> buffer);
 
     std::intptr_t handle_;
-    bool closed_ = false;
+    // A relay receives on one thread and sends on another; either may find the end.
+    std::atomic<bool> closed_{false};
 };
 
 }  // namespace qk42rt::net

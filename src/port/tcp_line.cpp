@@ -37,4 +37,8 @@ std::size_t TcpLine::read(std::span<std::uint8_t> buffer, std::chrono::milliseco
     return got;
 }
 
+std::size_t TcpLine::read_some(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) {
+    return socket_->receive(buffer, net::Clock::now() + limit);
+}
+
 }  // namespace qk42rt

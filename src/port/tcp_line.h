@@ -24,6 +24,7 @@ class TcpLine final : public Port {
     void clear_input() override;
     void write(std::span<const std::uint8_t> bytes) override;
     std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
+    std::size_t read_some(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
     bool hung_up() const override { return socket_->closed(); }
 
   private:

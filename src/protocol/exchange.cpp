@@ -16,7 +16,9 @@ Reply Line::exchange(const Request& request, std::size_t reply_length) {
     if (port_ != nullptr) {
         port_->clear_input();
         port_->write(request.view());
+        const auto written = std::chrono::steady_clock::now();
         reply.size = port_->read(std::span(reply.bytes.data(), reply_length), timeout_);
+        reply.waited = std::chrono::steady_clock::now() - written;
         if (reply.size > reply_length) reply.size = 0;  // a port that overstates has failed
         reply.line_closed = reply.size < reply_length && port_->hung_up();
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,8 @@ struct Reply {
     bool port_held = false;
     bool line_closed = false;  // the port hung up before the reply was complete
     std::chrono::milliseconds timeout = kReplyTimeout;
+    // From the end of the write to the end of the read: for a whole reply, its latency.
+    std::chrono::steady_clock::duration waited{};
     std::span<const std::uint8_t> view() const { return {bytes.data(), size}; }
 };
 

@@ -81,6 +81,11 @@ bool ChildProcess::wait_for_lines(std::size_t lines, int timeout_ms) {
     return true;
 }
 
+const Finished& ChildProcess::so_far(int wait_ms) {
+    pump(wait_ms);
+    return result_;
+}
+
 void ChildProcess::send_signal(int signal) {
     if (pid_ > 0) kill(pid_, signal);
 }

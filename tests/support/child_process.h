@@ -23,6 +23,8 @@ class ChildProcess {
 
     // Reads until stdout holds `lines` complete lines; false on time-out or end of output.
     bool wait_for_lines(std::size_t lines, int timeout_ms);
+    // What the child wrote so far, after reading what is there (waiting at most `wait_ms`).
+    const Finished& so_far(int wait_ms = 0);
     void send_signal(int signal);
     // Reads everything and reaps the child; kills it after `timeout_ms`.
     Finished finish(int timeout_ms);

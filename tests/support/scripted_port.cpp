@@ -28,6 +28,16 @@ std::size_t ScriptedPort::read(std::span<std::uint8_t> buffer, std::chrono::mill
     return n;
 }
 
+std::size_t ScriptedPort::read_some(std::span<std::uint8_t> buffer,
+                                    std::chrono::milliseconds limit) {
+    calls_ +=
+        " read_some(" + std::to_string(buffer.size()) + "," + std::to_string(limit.count()) + ")";
+    const std::size_t n = std::min(buffer.size(), pending_.size());
+    std::copy_n(pending_.begin(), n, buffer.begin());
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
+}
+
 Bytes hex(const std::string& text) {
     Bytes bytes;
     std::istringstream in(text);

@@ -21,6 +21,8 @@ class ScriptedPort final : public Port {
     void clear_input() override;
     void write(std::span<const std::uint8_t> bytes) override;
     std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
+    // Everything pending at once, as a line delivers what has arrived.
+    std::size_t read_some(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override;
 
     const std::vector<Bytes>& requests() const { return requests_; }
     const Bytes& last_request() const { return requests_.back(); }
@@ -43,6 +45,10 @@ class BorrowedPort final : public Port {
     void write(std::span<const std::uint8_t> bytes) override { port_.write(bytes); }
     std::size_t read(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit) override {
         return port_.read(buffer, limit);
+    }
+    std::size_t read_some(std::span<std::uint8_t> buffer,
+                          std::chrono::milliseconds limit) override {
+        return port_.read_some(buffer, limit);
     }
 
   private:

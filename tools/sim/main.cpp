@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,6 +16,7 @@
 
 #include "faults.h"
 #include "port/device_string.h"
+#include "replay_book.h"
 #include "simulator.h"
 
 namespace {
@@ -47,18 +49,27 @@ Options:
                       code; default all), count=K (next K requests; default no limit),
                       probability=P, seed=S, delay=MS (late/split, default 600), extra=N
                       (surplus/garbage bytes, default 1)
+  --replay FILE       answer from a recording (qk42rt sniff --record, qk42rt --record)
+                      instead of the instrument model: each request gets the reply recorded
+                      for the same bytes, in recorded order, the last one again once they run
+                      out; a request never recorded gets no reply (the transcript says so).
+                      --address and the model's options then have no effect
+  --replay-timing     with --replay, wait each reply's recorded latency before sending it
   --transcript FILE   log every request, reply and event with time stamps ('-': stderr)
   --help              show this help
 
 Examples:
   qk42rt-sim --address 1 --address 2 --link /tmp/qk42 --fault no-reply:code=0x3,count=2
   qk42rt-sim --tcp 127.0.0.1:4001 --no-pty
+  qk42rt-sim --replay field.jsonl --replay-timing --link /tmp/qk42
 )";
 
 struct Settings {
     Options options;
     std::vector<qk42rt::sim::FaultRule> faults;
     std::string transcript_path;
+    std::string replay_path;
+    bool replay_timing = false;
 };
 
 [[noreturn]] void usage_error(const std::string& message) {
@@ -117,6 +128,11 @@ Settings parse(int argc, char** argv) {
             const auto rule = qk42rt::sim::parse_fault(value(), error);
             if (!rule) usage_error("--fault: " + error);
             settings.faults.push_back(*rule);
+        } else if (arg == "--replay") {
+            settings.replay_path = value();
+            if (settings.replay_path.empty()) usage_error("--replay needs a file");
+        } else if (arg == "--replay-timing") {
+            settings.replay_timing = true;
         } else if (arg == "--transcript") {
             settings.transcript_path = value();
         } else {
@@ -126,6 +142,9 @@ Settings parse(int argc, char** argv) {
     if (settings.options.addresses.empty()) settings.options.addresses.push_back(1);
     if (!settings.options.pty && settings.options.tcp_listen.empty()) {
         usage_error("--no-pty needs --tcp HOST:PORT");
+    }
+    if (settings.replay_timing && settings.replay_path.empty()) {
+        usage_error("--replay-timing goes with --replay FILE");
     }
     if (!settings.options.pty && !settings.options.link_path.empty()) {
         usage_error("--link names the pseudo-terminal; it does not go with --no-pty");
@@ -186,6 +205,20 @@ int main(int argc, char** argv) {
         };
     }
     settings.options.on_event = [&output](const std::string& text) { output.print_event(text); };
+    std::optional<qk42rt::wire::ReplayBook> replay;
+    if (!settings.replay_path.empty()) {
+        try {
+            replay = qk42rt::wire::ReplayBook::load(settings.replay_path);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "qk42rt-sim: %s\n", e.what());
+            return 1;
+        }
+        // Called on the simulator's thread only.
+        settings.options.responder =
+            [&replay, timing = settings.replay_timing](std::span<const std::uint8_t> request) {
+                return qk42rt::wire::replay_answer(*replay, request, timing);
+            };
+    }
 
     // Blocked before the serving thread starts, so that only sigwait below receives them.
     sigset_t stop_signals;

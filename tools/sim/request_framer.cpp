@@ -5,7 +5,10 @@
 namespace qk42rt::sim {
 
 bool RequestFramer::feed(std::uint8_t byte) {
-    if (byte & 0x80u) {
+    const bool data_here =
+        bit7_data_as_sent_ && expected_ != 0 &&
+        protocol::may_carry_bit7(protocol::code_of(partial_[0]), partial_.size());
+    if ((byte & 0x80u) && !data_here) {
         drop_partial();
         expected_ = protocol::request_length(protocol::code_of(byte));
         partial_.push_back(byte);

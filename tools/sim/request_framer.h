@@ -11,6 +11,12 @@ namespace qk42rt::sim {
 
 class RequestFramer {
   public:
+    // `bit7_data_as_sent`: take a byte with bit 7 set as data in the three places where the
+    // library sends one unmasked (protocol::may_carry_bit7), as a listener on the line that
+    // wants the host's requests as sent would. The instrument (the default) takes it as a header.
+    explicit RequestFramer(bool bit7_data_as_sent = false)
+        : bit7_data_as_sent_(bit7_data_as_sent) {}
+
     // Feeds one byte; returns true when it completed a request, now in request().
     bool feed(std::uint8_t byte);
 
@@ -29,6 +35,7 @@ class RequestFramer {
     std::vector<std::uint8_t> request_;
     std::vector<std::uint8_t> recent_drops_;
     std::size_t expected_ = 0;  // length of the request in partial_, 0 when none started
+    bool bit7_data_as_sent_ = false;
     std::uint64_t dropped_ = 0;
 };
 

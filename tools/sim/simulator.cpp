@@ -270,19 +270,25 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side
     const int address = protocol::address_of(request[0]);
     std::optional<std::vector<std::uint8_t>> reply;
     std::optional<FaultRule> fault;
+    Answer answer;
     {
         std::lock_guard lock(mutex);
         ++counters.requests;
-        auto found = models.find(address);
-        if (found != models.end()) reply = found->second.answer(request, Clock::now());
+        if (options.responder) {
+            answer = options.responder(request);
+            if (!answer.bytes.empty()) reply = answer.bytes;
+        } else if (auto found = models.find(address); found != models.end()) {
+            reply = found->second.answer(request, Clock::now());
+        }
         if (reply) fault = faults.draw(request[0] & 0x0Fu);
         if (fault) ++counters.faults;
     }
     if (!reply) {
-        log("rx", hex_bytes(request) + "  (no reply)");
+        log("rx",
+            hex_bytes(request) + "  (" + (answer.note.empty() ? "no reply" : answer.note) + ")");
         return;
     }
-    log("rx", hex_bytes(request));
+    log("rx", hex_bytes(request) + (answer.note.empty() ? "" : "  (" + answer.note + ")"));
     if (fault) log("fault", fault_name(fault->kind));
 
     const ReplyPlan plan = plan_reply(*reply, fault ? &*fault : nullptr);
@@ -295,7 +301,7 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side
     // terminal delivers it at once, so a paced instrument answers only after that time.
     const Clock::time_point request_end =
         Clock::now() + kByteTime * static_cast<int>(request.size());
-    if (!pause(options.turnaround_ms)) return;
+    if (!pause(options.turnaround_ms + answer.delay_ms)) return;
     for (const ReplyStep& step : plan.steps) {
         if (!pause(step.delay_ms)) return;
         send(step.bytes, std::max(request_end, Clock::now()), side);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,13 @@ struct FaultRule {
     int extra = 1;                     // bytes for surplus_bytes and garbage_before
 };
 
+// A reply chosen outside the instrument model, for example from a replayed recording.
+struct Answer {
+    std::vector<std::uint8_t> bytes;  // empty: say nothing
+    int delay_ms = 0;                 // wait before replying, after any turnaround
+    std::string note;                 // for the transcript: "not in the recording: no reply"
+};
+
 struct Options {
     std::vector<int> addresses{1};  // instrument addresses 1..8 on this line (multi-drop)
     bool pty = true;                // serve a pseudo-terminal
@@ -44,6 +52,9 @@ struct Options {
     double time_constant_s = 2.0;   // first-order response of the flow toward the setpoint
     double noise = 0.0;             // standard deviation of flow noise; 0: deterministic
     std::uint32_t noise_seed = 1;
+    // When set, answers every request (any address) in place of the instrument model; faults
+    // still apply to what it answers. Called on the simulator's thread.
+    std::function<Answer(std::span<const std::uint8_t> request)> responder;
     std::function<void(const std::string&)> transcript;  // one line per request / reply / event
     // Called on the line's changes: "line opened", "line hung up", and after a hang-up fault
     // "line hung up by the simulator; slave: <new path>"; on TCP "tcp client connected from
