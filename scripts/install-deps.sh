@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Idempotent; needs root.
+# Installs the Debian packages the build and the tests need, and the npm packages of web/ from
+# the project's own lock file. Idempotent; needs root for the Debian packages.
 # Every program a script, stage, CMake file or test runs comes from a package listed here,
 # even where a base image usually has it: a program only sometimes present is a missing step.
 set -euo pipefail
@@ -10,7 +11,11 @@ packages=(
   python3 python3-serial socat locales ser2net python3-pytest python3-venv python3-pip
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps imagemagick
   dpkg-dev file binutils pkgconf make man-db git coreutils libudev-dev
+  libcpp-httplib-dev nlohmann-json3-dev chromium prometheus
 )
+# Node.js and npm (the page's chart library, the browser test's driver): Debian's, unless the
+# machine already has both commands from elsewhere, which are then left alone.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then packages+=(nodejs npm); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -36,4 +41,12 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
     grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
     locale-gen >/dev/null
   fi
+fi
+
+# npm packages of web/ exactly as its lock file says, installed again only when it changed.
+web=$(cd "$(dirname "$0")/../web" && pwd)
+stamp=$web/node_modules/.installed-from-package-lock.json
+if ! cmp -s "$web/package-lock.json" "$stamp" 2>/dev/null; then
+  (cd "$web" && npm ci --no-audit --no-fund --loglevel=error)
+  cp "$web/package-lock.json" "$stamp"
 fi

@@ -102,7 +102,8 @@ CommandLine parse_command_line(const std::vector<std::string>& argv) {
             inline_value = word.substr(equals + 1);
         }
         const bool is_switch = name == "--help" || name == "-h" || name == "--json" ||
-                               name == "--csv" || name == "--all" || name == "--no-reconnect";
+                               name == "--csv" || name == "--all" || name == "--read-only" ||
+                               name == "--no-reconnect";
         if (is_switch && inline_value) throw UsageError(name + " takes no value");
         if (name == "--help" || name == "-h") {
             line.help = true;
@@ -124,10 +125,31 @@ CommandLine parse_command_line(const std::vector<std::string>& argv) {
             if (const auto* error = std::get_if<DeviceStringError>(&parsed)) {
                 throw UsageError(error->message);
             }
+        } else if (name == "--record") {
+            line.record = option_value(argv, i, name, inline_value);
+            if (line.record->empty()) throw UsageError("--record needs a file");
+        } else if (name == "--link") {
+            line.link = option_value(argv, i, name, inline_value);
+            if (line.link.empty()) throw UsageError("--link needs a path");
         } else if (name == "--port") {
             line.port = parse_int(option_value(argv, i, name, inline_value), 1, 256, "--port");
         } else if (name == "--address") {
             line.address = parse_int(option_value(argv, i, name, inline_value), 1, 8, "--address");
+            line.addresses.push_back(line.address);
+        } else if (name == "--listen") {
+            line.serve.listen = option_value(argv, i, name, inline_value);
+            line.serve_options_given = true;
+        } else if (name == "--token-file") {
+            line.serve.token_file = option_value(argv, i, name, inline_value);
+            if (line.serve.token_file.empty()) throw UsageError("--token-file needs a file");
+            line.serve_options_given = true;
+        } else if (name == "--read-only") {
+            line.serve.read_only = true;
+            line.serve_options_given = true;
+        } else if (name == "--poll-interval") {
+            line.serve.poll_interval_ms = parse_int(option_value(argv, i, name, inline_value), 50,
+                                                    3'600'000, "--poll-interval");
+            line.serve_options_given = true;
         } else if (name == "--interval") {
             line.monitor.interval_ms =
                 parse_int(option_value(argv, i, name, inline_value), 0, 3'600'000, "--interval");
@@ -144,6 +166,17 @@ CommandLine parse_command_line(const std::vector<std::string>& argv) {
     if (line.monitor_options_given && !line.help && line.command != "monitor") {
         throw UsageError(
             "--interval, --count, --csv and --no-reconnect belong to the monitor command");
+    }
+    if (line.serve_options_given && !line.help && line.command != "serve") {
+        throw UsageError(
+            "--listen, --token-file, --read-only and --poll-interval belong to the serve command");
+    }
+    if (!line.link.empty() && !line.help && line.command != "sniff") {
+        throw UsageError("--link belongs to the sniff command");
+    }
+    if (line.record && !line.help &&
+        (line.command == "decode" || line.command == "ports" || line.command == "demo")) {
+        throw UsageError("--record records exchanges on a line; " + line.command + " has none");
     }
     if (line.all && !line.help && line.command != "ports") {
         throw UsageError("--all belongs to the ports command");

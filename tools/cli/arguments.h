@@ -23,17 +23,30 @@ struct MonitorOptions {
     bool reconnect = true;  // open the line again when it goes away, instead of stopping
 };
 
+// `serve`'s own options; see tools/server/serve_options.h.
+struct ServeFlags {
+    std::string listen = "127.0.0.1:8042";
+    std::string token_file;
+    bool read_only = false;
+    int poll_interval_ms = 1000;
+};
+
 struct CommandLine {
     std::optional<std::string> device;  // --device PATH
     std::optional<int> port;            // --port N
     int address = 1;                    // --address A
+    std::vector<int> addresses;         // every --address given, for serve
     bool json = false;
     bool help = false;
     std::string command;             // the subcommand, empty when none was given
     std::vector<std::string> words;  // what follows the subcommand
     MonitorOptions monitor;
     bool monitor_options_given = false;
-    bool all = false;  // --all: ports lists unused legacy ports too
+    bool all = false;                   // --all: ports lists unused legacy ports too
+    std::optional<std::string> record;  // --record FILE: every exchange as a JSON line
+    std::string link;                   // --link PATH: sniff's pseudo-terminal for the host
+    ServeFlags serve;
+    bool serve_options_given = false;
 };
 
 // Splits argv (without the program name). Options may stand before or after the subcommand;

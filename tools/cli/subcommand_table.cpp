@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::size_t kAny = SIZE_MAX;
 
-const std::array<Subcommand, 18> kSubcommands{{
+// A plain array, so that adding a command changes no count.
+const Subcommand kSubcommands[] = {
     {"status", "", "flow, setpoint, maximum flow, unit and status of all eight channels", "", 0, 0,
      prepare_status},
     {"flow", "CH", "read the flow of a channel (-1 when the instrument flags it invalid)", "", 1, 1,
@@ -67,10 +68,45 @@ const std::array<Subcommand, 18> kSubcommands{{
      "other than an instrument does is reported on stderr and not listed. Ignores\n"
      "--address. Exit status 1 when no address answers.\n",
      0, 0, prepare_scan},
+    {"decode", "[REQUEST [-> REPLY]]",
+     "decode exchanges given in hexadecimal as the library reads them",
+     "REQUEST and REPLY are bytes in hexadecimal (8E 00 04 00 00 00 3F -> 0E): one exchange on\n"
+     "the command line, or one a line on standard input (blank lines and lines starting with #\n"
+     "are skipped; the JSON lines of a --record recording are read too). Prints the request as\n"
+     "its operation and arguments and the reply as the library makes of it: the operation is\n"
+     "run on those reply bytes. Malformed input is named, never guessed at. --json: one object\n"
+     "per exchange. Needs no --device. Exit status: 0 when every exchange decoded as valid, 1\n"
+     "when any was malformed or its reply failed, 2 on a usage error.\n",
+     0, kAny, prepare_decode},
+    {"sniff", "--link PATH [--record FILE]",
+     "relay a host's line to the device and decode every exchange on the way",
+     "Opens --device with the library's line settings, makes a pseudo-terminal for the host with\n"
+     "a symbolic link at PATH (for a host under Wine: the target of dosdevices/comN), and passes\n"
+     "every byte both ways at once, unchanged. Prints \"slave: PTY\", then one line per\n"
+     "exchange: time (UTC), request -> reply, the reply's latency, what the library makes of\n"
+     "it, and \"!!\" before anything wrong: no reply within 500 ms, short reply, wrong\n"
+     "acknowledge, bytes that belong to no exchange, a late reply. \"event: line opened\" and\n"
+     "\"event: line hung up\" tell when the host opens and closes its side.\n"
+     "--record FILE appends every exchange to FILE as a JSON line, for qk42rt-sim --replay;\n"
+     "--json prints JSON lines. Ctrl-C (SIGINT, SIGTERM) ends it with a summary on stderr:\n"
+     "exchanges, trouble by kind, reply latency median and maximum; exit status 0. When the\n"
+     "device goes away it says so and exits with status 1.\n",
+     0, 0, prepare_sniff},
     {"demo", "", "run every operation against a simulated instrument, showing the bytes",
      "Starts the simulator on a pseudo-terminal inside this process; needs no --device.\n", 0, 0,
      prepare_demo},
-}};
+    {"serve", "[--listen HOST:PORT] [--token-file FILE] [--read-only] [--poll-interval MS]",
+     "serve the instruments over HTTP: JSON API, live page, Prometheus metrics",
+     "One process owns the line; any number of programs, browsers and Prometheus share the\n"
+     "instruments through it. --address A (repeatable) names the instruments to serve; without\n"
+     "it, the addresses that answer a version request at start (at least 1). --listen defaults\n"
+     "to 127.0.0.1:8042; beyond loopback --token-file is required. With a token file, writes\n"
+     "need \"Authorization: Bearer TOKEN\" (and beyond loopback reads too). --read-only lets no\n"
+     "write reach the instrument. --poll-interval (default 1000 ms) is how often every served\n"
+     "channel's flow is read for the page, the event stream and the metrics. Runs until\n"
+     "SIGINT or SIGTERM; opens the line again every second while it is down.\n",
+     0, 0, prepare_serve},
+};
 
 }  // namespace
 
@@ -86,16 +122,22 @@ const Subcommand* find_subcommand(std::string_view name) {
 }
 
 void print_global_help(std::ostream& out) {
-    out << "Usage: qk42rt (--device PATH | --port N) [--address A] [--json] COMMAND [ARGS]\n"
+    out << "Usage: qk42rt (--device DEVICE | --port N) [--address A] [--json] COMMAND [ARGS]\n"
            "       qk42rt [--json] ports [--all]\n"
+           "       qk42rt --device DEVICE serve [--address A]... [--listen HOST:PORT] ...\n"
+           "       qk42rt --device DEVICE sniff --link PATH [--record FILE] [--json]\n"
+           "       qk42rt [--json] decode [REQUEST [-> REPLY]]\n"
            "       qk42rt demo\n"
            "       qk42rt COMMAND --help\n\n"
            "Reads and controls a QK42 flow instrument on a serial line (9600 8N1).\n\n"
            "Options:\n"
-           "  --device PATH  the serial device, for example /dev/ttyUSB0 or a simulator's pty\n"
+           "  --device DEVICE  the line: a serial device (/dev/ttyUSB0, a simulator's pty),\n"
+           "                 tcp://HOST:PORT or rfc2217://HOST:PORT (a serial device server)\n"
            "  --port N       the library's port number N (COM N; /dev/ttyS(N-1) on Linux)\n"
            "  --address A    the instrument's address on the line, 1 to 8 (default 1)\n"
            "  --json         print readings as JSON\n"
+           "  --record FILE  append every exchange on the line to FILE as a JSON line, for\n"
+           "                 qk42rt-sim --replay (the commands, monitor and sniff)\n"
            "  --help, -h     this help, or a command's help after the command\n\n"
            "Commands:\n";
     for (const Subcommand& subcommand : kSubcommands) {
@@ -115,15 +157,22 @@ void print_global_help(std::ostream& out) {
            "  qk42rt --device /dev/ttyUSB0 --json flow 2\n"
            "  qk42rt --device /dev/ttyUSB0 monitor 1 2 --interval 500 --count 10 --csv\n"
            "  qk42rt ports\n"
-           "  qk42rt --device /dev/ttyUSB0 scan\n";
+           "  qk42rt --device /dev/ttyUSB0 scan\n"
+           "  qk42rt --device tcp://192.168.1.50:4001 serve --listen 127.0.0.1:8042\n";
 }
 
 void print_subcommand_help(std::ostream& out, const Subcommand& subcommand) {
     // ports opens no line, and scan goes through every address itself.
     if (subcommand.name == "ports") {
         out << "Usage: qk42rt [--json] ports";
+    } else if (subcommand.name == "decode") {
+        out << "Usage: qk42rt [--json] decode";
+    } else if (subcommand.name == "sniff") {
+        out << "Usage: qk42rt --device DEVICE [--json] sniff";
     } else if (subcommand.name == "scan") {
         out << "Usage: qk42rt (--device PATH | --port N) [--json] scan";
+    } else if (subcommand.name == "serve") {
+        out << "Usage: qk42rt (--device DEVICE | --port N) [--address A]... serve";
     } else {
         out << "Usage: qk42rt (--device PATH | --port N) [--address A]"
             << (subcommand.name == "demo" ? "" : " [--json]") << ' ' << subcommand.name;

@@ -57,6 +57,9 @@ Prepared prepare_monitor(const CommandLine& line);
 Prepared prepare_ports(const CommandLine& line);
 Prepared prepare_scan(const CommandLine& line);
 Prepared prepare_demo(const CommandLine& line);
+Prepared prepare_decode(const CommandLine& line);
+Prepared prepare_sniff(const CommandLine& line);
+Prepared prepare_serve(const CommandLine& line);
 
 // Shared by the subcommand files.
 int parse_channel(std::string_view text);

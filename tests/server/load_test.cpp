@@ -1,0 +1,104 @@
+// Sixteen clients mixing reads and writes for 30 s: no failed request, no value crossing to
+// another request, and the exchanges never interleaved on the wire (the simulator's
+// transcript: each request followed by its reply, no stray byte).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "served.h"
+
+namespace qk42rt::testing {
+namespace {
+
+constexpr int kClients = 16;
+constexpr auto kRunFor = std::chrono::seconds(30);
+
+TEST(ServeLoad, SixteenClientsForThirtySecondsNeverCrossOrInterleave) {
+    std::mutex transcript_mutex;
+    std::vector<std::string> transcript;
+    sim::Options options = test_sim_options({1, 2});
+    options.transcript = [&](const std::string& line) {
+        std::lock_guard lock(transcript_mutex);
+        transcript.push_back(line);
+    };
+    sim::Simulator sim(options);
+    Served served(sim.slave_path(), {"--address", "1", "--address", "2", "--poll-interval", "250"});
+
+    std::atomic<long> requests{0}, failed{0}, crossed{0};
+    std::mutex why_mutex;
+    std::string why;  // the first failure
+    const auto note = [&](const httplib::Result& result, const char* what) {
+        if (result && result->status == 200) return;
+        std::lock_guard lock(why_mutex);
+        if (why.empty()) {
+            why = std::string(what) + ": " +
+                  (result ? std::to_string(result->status) + " " + result->body
+                          : "httplib error " + httplib::to_string(result.error()));
+        }
+    };
+    const auto until = std::chrono::steady_clock::now() + kRunFor;
+    std::vector<std::thread> clients;
+    for (int id = 0; id < kClients; ++id) {
+        clients.emplace_back([&, id] {
+            httplib::Client http = served.client();
+            http.set_keep_alive(true);
+            const int address = id / 8 + 1;
+            const std::string base = "/api/v1/instruments/" + std::to_string(address) +
+                                     "/channels/" + std::to_string(id % 8 + 1);
+            for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+                // A value only this client ever writes, exact in a float.
+                const int value = id * 100000 + i % 100000;
+                const auto put =
+                    http.Put(base + "/setpoint", "{\"setpoint\":" + std::to_string(value) + "}",
+                             "application/json");
+                const auto get = http.Get(base + "/setpoint");
+                const auto flow = http.Get(base + "/flow");
+                requests += 3;
+                note(put, "PUT setpoint");
+                note(get, "GET setpoint");
+                note(flow, "GET flow");
+                if (!put || put->status != 200 || !get || get->status != 200 || !flow ||
+                    flow->status != 200) {
+                    ++failed;
+                    continue;
+                }
+                const auto read = nlohmann::json::parse(get->body)["setpoint"].get<double>();
+                if (read != value) ++crossed;
+            }
+        });
+    }
+    for (auto& client : clients) client.join();
+    EXPECT_GT(requests, 3 * kClients);
+    EXPECT_EQ(failed, 0) << why;
+    EXPECT_EQ(crossed, 0);
+    std::cout << requests << " requests by " << kClients << " clients in 30 s\n";
+
+    served.stop();
+    std::lock_guard lock(transcript_mutex);
+    long exchanges = 0;
+    bool awaiting_reply = false;
+    const std::regex line("\\s*[0-9.]+ (rx|tx|drop|fault|event|noise) ?(.*)");
+    for (const std::string& entry : transcript) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(entry, m, line)) << entry;
+        const std::string kind = m[1];
+        ASSERT_NE(kind, "drop") << "a stray byte on the line: " << entry;
+        if (kind == "rx") {
+            ASSERT_FALSE(awaiting_reply) << "a request before the last one's reply: " << entry;
+            awaiting_reply = m[2].str().find("(no reply)") == std::string::npos;
+        } else if (kind == "tx") {
+            ASSERT_TRUE(awaiting_reply) << "a reply without its request: " << entry;
+            awaiting_reply = false;
+            ++exchanges;
+        }
+    }
+    EXPECT_GT(exchanges, requests.load()) << "each request at least one exchange, plus polling";
+}
+
+}  // namespace
+}  // namespace qk42rt::testing

@@ -1,0 +1,28 @@
+// Answers in JSON: values, and errors as {"error":"<one line>","reason":"<status name>"} with
+// the HTTP status that fits their cause.
+#pragma once
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "protocol/outcome.h"
+
+namespace qk42rt::server {
+
+void send_json(httplib::Response& response, const nlohmann::json& value, int status = 200);
+
+// `reason` is a status name of libqk42 ("bad_argument", "line_closed", ...) or one of the
+// server's own ("unauthorized", "forbidden", "not_found", "method_not_allowed", "too_large").
+void send_error(httplib::Response& response, int status, const std::string& error,
+                const std::string& reason);
+
+// A failed exchange: 504 when the instrument did not answer in time, 503 when the line went
+// away, 502 for any other failed reply.
+void send_failure(httplib::Response& response, const Error& failure);
+
+// The line is down: 503 with the reason.
+void send_line_down(httplib::Response& response, const std::string& reason);
+
+}  // namespace qk42rt::server

@@ -1,0 +1,68 @@
+#include "poller.h"
+
+namespace qk42rt::server {
+namespace {
+
+namespace cmd = qk42rt::commands;
+using protocol::Line;
+
+// Setpoints and on/off states change only when someone writes them: every tenth cycle.
+constexpr int kSettingsEvery = 10;
+
+}  // namespace
+
+Poller::Poller(Context& context, std::chrono::milliseconds interval)
+    : c_(context), interval_(interval) {
+    thread_ = std::thread([this] { run(); });
+}
+
+Poller::~Poller() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void Poller::run() {
+    auto next = std::chrono::steady_clock::now();
+    for (long cycle = 0;; ++cycle) {
+        // A cycle still waiting in the queue (a slow line, many clients) is not doubled.
+        if (c_.worker.waiting() < c_.instruments.addresses().size()) {
+            post_cycle(cycle % kSettingsEvery == 0);
+        }
+        next += interval_;
+        std::unique_lock lock(mutex_);
+        if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
+    }
+}
+
+void Poller::post_cycle(bool with_settings) {
+    for (const int address : c_.instruments.addresses()) {
+        c_.worker.post([this, address, with_settings](Line& line) -> JobResult {
+            for (int channel = 1; channel <= 8; ++channel) {
+                const auto flow =
+                    timed(c_.metrics, [&] { return cmd::read_flow(line, address, channel); });
+                if (!flow.ok()) return flow.error();
+                const cmd::Reading& r = flow.value();
+                c_.cache.reading(address, channel,
+                                 {r.flagged_invalid ? std::nullopt : std::optional<float>(r.value),
+                                  r.status, utc_now()});
+            }
+            if (!with_settings) return std::nullopt;
+            for (int channel = 1; channel <= 8; ++channel) {
+                const auto setpoint =
+                    timed(c_.metrics, [&] { return cmd::read_setpoint(line, address, channel); });
+                if (!setpoint.ok()) return setpoint.error();
+                c_.cache.setpoint(address, channel, setpoint.value().value);
+            }
+            const auto state = timed(c_.metrics, [&] { return cmd::read_on_off(line, address); });
+            if (!state.ok()) return state.error();
+            c_.cache.on_off(address, state.value());
+            return std::nullopt;
+        });
+    }
+}
+
+}  // namespace qk42rt::server

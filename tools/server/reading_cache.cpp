@@ -1,0 +1,95 @@
+#include "reading_cache.h"
+
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+namespace qk42rt::server {
+
+std::string utc_now() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(millis.count()));
+    return text;
+}
+
+void ReadingCache::reading(int address, int channel, const ChannelReading& reading) {
+    nlohmann::json data{{"time", reading.time},
+                        {"address", address},
+                        {"channel", channel},
+                        {"flow", reading.flow ? nlohmann::json(*reading.flow) : nullptr},
+                        {"status", reading.status}};
+    std::lock_guard lock(mutex_);
+    channels_[{address, channel}].reading = reading;
+    publish("reading", data.dump());
+}
+
+void ReadingCache::setpoint(int address, int channel, float setpoint) {
+    std::lock_guard lock(mutex_);
+    auto& known = channels_[{address, channel}].setpoint;
+    if (known == setpoint) return;
+    known = setpoint;
+    publish(
+        "setpoint",
+        nlohmann::json{{"address", address}, {"channel", channel}, {"setpoint", setpoint}}.dump());
+}
+
+void ReadingCache::on_off(int address, int state) {
+    std::lock_guard lock(mutex_);
+    const auto known = on_offs_.find(address);
+    if (known != on_offs_.end() && known->second == state) return;
+    on_offs_[address] = state;
+    publish("onoff", nlohmann::json{{"address", address}, {"state", state}}.dump());
+}
+
+std::map<int, int> ReadingCache::on_offs() const {
+    std::lock_guard lock(mutex_);
+    return on_offs_;
+}
+
+void ReadingCache::line(bool up, const std::string& reason) {
+    nlohmann::json data{{"up", up}, {"reason", reason}};
+    std::lock_guard lock(mutex_);
+    publish("line", data.dump());
+}
+
+std::map<std::pair<int, int>, ChannelCache> ReadingCache::channels() const {
+    std::lock_guard lock(mutex_);
+    return channels_;
+}
+
+void ReadingCache::publish(std::string name, std::string data) {
+    events_.push_back(Event{++sequence_, std::move(name), std::move(data)});
+    if (events_.size() > kEventsKept) events_.pop_front();
+    published_.notify_all();
+}
+
+std::vector<Event> ReadingCache::events_after(std::uint64_t after,
+                                              std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    published_.wait_for(lock, limit, [&] { return sequence_ > after; });
+    std::vector<Event> fresh;
+    for (const Event& event : events_) {
+        if (event.sequence > after) fresh.push_back(event);
+    }
+    return fresh;
+}
+
+std::uint64_t ReadingCache::last_sequence() const {
+    std::lock_guard lock(mutex_);
+    return sequence_;
+}
+
+void ReadingCache::wake_all() {
+    std::lock_guard lock(mutex_);
+    published_.notify_all();
+}
+
+}  // namespace qk42rt::server
