@@ -4,12 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "clocks.h"
 #include "operations.h"
 
 namespace qk42rt::bench {
+
+class ChildProcess;
 
 struct Samples {
     std::vector<double> wall_us;
@@ -24,6 +27,11 @@ struct Samples {
 // `count` calls of the exported function, each timed on the wall clock, the block on the CPU
 // clock (getrusage is too coarse and too costly to read per call).
 void library_block(const Operation& op, int count, Samples& out);
+
+// `count` calls of `operation` in one of the benchmark's Python clients (pyserial_client.py,
+// qk42_client.py), which times them itself and answers "done CPU_NS FAILURES WALL_NS...": its
+// CPU time as the kernel counts it for that process, then one wall time per call.
+void client_block(ChildProcess& client, const std::string& operation, int count, Samples& out);
 
 // The same request and reply sent by hand on `line`, whose exchange(request, reply) returns
 // the reply bytes received.

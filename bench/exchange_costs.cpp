@@ -3,7 +3,6 @@
 // blocks, so that drift of this shared machine hits all of them alike.
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -23,21 +22,6 @@ namespace {
 struct Contest {
     Samples library, bare, python;
 };
-
-// The Python client times its own calls; the answer is "done CPU_NS FAILURES WALL_NS...".
-void python_block(ChildProcess& python, const Operation& op, int count, Samples& out) {
-    python.write_line("run " + op.python_name + " " + std::to_string(count));
-    std::istringstream answer(python.read_line(count * 600 + 30'000));
-    std::string word;
-    double cpu_ns = 0.0;
-    std::size_t failures = 0;
-    answer >> word >> cpu_ns >> failures;
-    if (word != "done") throw std::runtime_error("pyserial client: unexpected answer");
-    out.cpu_us += cpu_ns / 1e3;
-    out.failures += failures;
-    double wall_ns = 0.0;
-    while (answer >> wall_ns) out.wall_us.push_back(wall_ns / 1e3);
-}
 
 std::string ratio_text(double ratio) {
     return fixed(ratio, 2);
@@ -73,7 +57,7 @@ void exchange_costs(const Settings& settings, Report& report) {
         Contest warm;
         library_block(ops[k], 20, warm.library);
         bare_block(bare, ops[k], 20, warm.bare);
-        if (python) python_block(*python, ops[k], 20, warm.python);
+        if (python) client_block(*python, ops[k].python_name, 20, warm.python);
     }
     const int rounds = (settings.calls + settings.block - 1) / settings.block;
     for (int round = 0; round < rounds; ++round) {
@@ -93,7 +77,8 @@ void exchange_costs(const Settings& settings, Report& report) {
                         bare_block(bare, ops[k], settings.block, c.bare);
                         break;
                     default:
-                        if (python) python_block(*python, ops[k], settings.block, c.python);
+                        if (python)
+                            client_block(*python, ops[k].python_name, settings.block, c.python);
                 }
             }
         }

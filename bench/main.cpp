@@ -1,6 +1,7 @@
 // qk42rt-bench: the library's exchanges timed against a bare exchange and a pyserial script on
-// the simulated instrument, over TCP straight and through ser2net, its time-outs and its pace
-// on a 9600-baud line. Writes a Markdown table with PASS/FAIL beside each target.
+// the simulated instrument, libqk42 and its Python package beside them, over TCP straight and
+// through ser2net, its time-outs and its pace on a 9600-baud line. Writes a Markdown table
+// with PASS/FAIL beside each target.
 #include <signal.h>
 
 #include <charconv>
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
     settings.simulator = QK42RT_BENCH_SIM;
     settings.python = "/usr/bin/python3";
     settings.python_client = QK42RT_BENCH_PYTHON_CLIENT;
+    settings.qk42_client = QK42RT_BENCH_QK42_CLIENT;
+    settings.qk42_package = QK42RT_BENCH_QK42_PACKAGE;
+    settings.qk42_library = QK42RT_BENCH_QK42_LIBRARY;
     settings.ser2net = "/usr/sbin/ser2net";
     std::string out = "bench-results.md";
     bool strict = false;
@@ -109,6 +113,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench: exchange costs (%d calls per operation and client)\n",
                      settings.calls);
         qk42rt::bench::exchange_costs(settings, report);
+        std::fprintf(stderr, "bench: libqk42 and the Python package (%d calls per client)\n",
+                     settings.calls);
+        qk42rt::bench::host_interface_costs(settings, report);
         std::fprintf(stderr, "bench: exchanges over TCP (%d calls per operation and client)\n",
                      settings.calls);
         qk42rt::bench::device_server_costs(settings, report);
@@ -118,6 +125,8 @@ int main(int argc, char** argv) {
         qk42rt::bench::paced_line(settings, report);
         std::fprintf(stderr, "bench: bulk reading (monitor %.0f s)\n", settings.monitor_seconds);
         qk42rt::bench::bulk_reading(settings, report);
+        std::fprintf(stderr, "bench: qk42rt sniff in the line\n");
+        qk42rt::bench::sniff_costs(settings, report);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qk42rt-bench: %s\n", e.what());
         return 1;
