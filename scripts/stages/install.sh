@@ -11,7 +11,7 @@ root=$PWD
 
 build=$root/build-install
 deb_build=$root/build-deb
-win_build=$root/build-wininstall
+win_build=$root/build-wininstall  # and build-wininstall-x64
 sim_port=57 # high, and checked to have no device behind it, should the preload not load
 started=$(date +%s)
 work=$(mktemp -d /tmp/qk42rt-install.XXXXXX)
@@ -285,26 +285,37 @@ else
   fi
 fi
 
-# --- the Windows cross build ----------------------------------------------------------------
-if command -v i686-w64-mingw32-gcc >/dev/null; then
-  win_prefix=$work/win-prefix
-  configure_and_build "$win_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" &&
-    cmake --install "$win_build" --prefix "$win_prefix" >"$work/wininstall.log" 2>&1
-  win_ok=$?
+# --- the Windows cross builds: 32-bit (dist/windows) and 64-bit (dist/windows-x64) ---------
+# Each architecture installs into a folder of its own, as a host's installer would ship the
+# DLL matching the host: a 64-bit process cannot load a 32-bit DLL, nor the reverse.
+windows_install() {  # ARCH TOOLCHAIN BUILD_DIR DIST TOOLS FORMAT
+  local arch=$1 toolchain=$2 dir=$3 dist=$4 tools=$5 format=$6
+  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" &&
+    cmake --install "$dir" --prefix "$dist" >"$work/wininstall-$arch.log" 2>&1
+  local ok=$? f
   for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h \
     bin/qk42.dll lib/qk42.lib include/qk42.def include/qk42.h; do
-    [[ -f $win_prefix/$f ]] || { log "missing: $f"; win_ok=1; }
+    [[ -f $dist/$f ]] || { log "missing: $f"; ok=1; }
   done
-  step "Windows: cmake --install puts both DLLs, their import libraries, .def files, headers" $win_ok
-  # The installed header and import library are enough to link a Windows host.
-  i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$win_prefix/include" \
-    "$root/examples/c_host/main.c" "$win_prefix/lib/QK42RT.lib" -o "$work/c_host.exe" &&
-    [[ $(i686-w64-mingw32-objdump -p "$work/c_host.exe") == *"DLL Name: QK42RT.dll"* ]]
-  step "Windows: C host links against the installed import library" $?
-  i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$win_prefix/include" \
-    "$root/examples/qk42_host/main.c" "$win_prefix/lib/qk42.lib" -o "$work/qk42_host.exe" &&
-    [[ $(i686-w64-mingw32-objdump -p "$work/qk42_host.exe") == *"DLL Name: qk42.dll"* ]]
-  step "Windows: libqk42 host links against qk42.lib" $?
+  for f in QK42RT.dll qk42.dll; do
+    [[ $($tools-objdump -f "$dist/bin/$f" 2>/dev/null) == *"file format $format"* ]] ||
+      { log "$f is not $format"; ok=1; }
+  done
+  step "Windows $arch-bit: cmake --install into ${dist##*/}: both DLLs ($format), import libraries, .def files, headers" $ok
+  # The installed headers and import libraries are enough to link a Windows host.
+  $tools-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$dist/include" \
+    "$root/examples/c_host/main.c" "$dist/lib/QK42RT.lib" -o "$work/c_host-$arch.exe" &&
+    [[ $($tools-objdump -p "$work/c_host-$arch.exe") == *"DLL Name: QK42RT.dll"* ]]
+  step "Windows $arch-bit: C host links against the installed QK42RT.lib" $?
+  $tools-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$dist/include" \
+    "$root/examples/qk42_host/main.c" "$dist/lib/qk42.lib" -o "$work/qk42_host-$arch.exe" &&
+    [[ $($tools-objdump -p "$work/qk42_host-$arch.exe") == *"DLL Name: qk42.dll"* ]]
+  step "Windows $arch-bit: libqk42 host links against the installed qk42.lib" $?
+}
+if command -v i686-w64-mingw32-gcc >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; then
+  windows_install 32 mingw-i686.cmake "$win_build" "$work/dist/windows" i686-w64-mingw32 pei-i386
+  windows_install 64 mingw-x86_64.cmake "$win_build-x64" "$work/dist/windows-x64" \
+    x86_64-w64-mingw32 pei-x86-64
 else
   skip "Windows install (no mingw-w64; scripts/install-deps.sh installs it)"
 fi

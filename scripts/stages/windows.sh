@@ -24,6 +24,7 @@ started=$(date +%s)
 results=()
 failed=0
 sim_pid=""
+sniff_pid=""
 sim_tcp=""
 xvfb_pid=""
 
@@ -37,6 +38,11 @@ stop_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
 stop_sim() {
   # The Wine server has the pseudo-terminal as its controlling terminal: stop it first.
   stop_wine
+  if [[ -n $sniff_pid ]]; then
+    kill -INT "$sniff_pid" 2>/dev/null
+    wait "$sniff_pid" 2>/dev/null
+    sniff_pid=""
+  fi
   if [[ -n $sim_pid ]]; then
     kill "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null
@@ -97,6 +103,15 @@ if [[ ! -x $sim ]]; then
   { cmake -S . -B build-winsim -G Ninja -DQK42RT_BUILD_TESTS=OFF >/dev/null &&
     cmake --build build-winsim -j2 --target qk42rt-sim; } >"$work/sim-build.log" 2>&1
   step "simulator built (build-winsim)" $? || true
+fi
+
+# --- the client, for qk42rt sniff between a Windows host and the simulator ------------------
+client=$root/build/tools/cli/qk42rt
+if [[ ! -x $client ]]; then
+  client=$root/build-winsim/tools/cli/qk42rt
+  { cmake -S . -B build-winsim -G Ninja -DQK42RT_BUILD_TESTS=OFF >/dev/null &&
+    cmake --build build-winsim -j2 --target qk42rt_cli; } >"$work/client-build.log" 2>&1
+  step "client built (build-winsim)" $? || true
 fi
 
 # --- cross build -------------------------------------------------------------------------
@@ -181,6 +196,16 @@ wine_steps() {
   fi
   stop_sim
 
+  # The same session with qk42rt sniff between COM$sim_port and the simulator: the host's
+  # waits on the line's hang-ups read sniff's "event: line hung up", and every operation the
+  # host runs must come out of sniff decoded, the missing replies named.
+  if sniff_session "$arch"; then
+    step "${under}host session through qk42rt sniff: every operation decoded, the missing replies named" 0
+  else
+    step "${under}host session through qk42rt sniff" 1
+  fi
+  stop_sim
+
   # Process exit with the port held: the probe DLL, detached after QK42RT.dll, checks that
   # the line was hung up while the process still existed.
   if start_sim "$work/exit-sim.log"; then
@@ -213,6 +238,37 @@ wine_steps() {
     step "${under}qk42.dll host (simulator did not start)" 1
   fi
   stop_sim
+}
+
+# --- qk42rt sniff between the host and the simulator ---------------------------------------
+sniff_session() {  # sniff_session ARCH (in wine_steps: $wine, $host, $dll set)
+  local log=$work/sniff-$1.log link=$work/sniff-host-$1 slave status=0 op
+  start_sim "$work/sniff-sim.log" || return 1
+  slave=$(sed -n '1s/^slave: //p' "$work/sniff-sim.log")
+  rm -f "$link"
+  "$client" --device "$slave" sniff --link "$link" >"$log" 2>"$log.err" &
+  sniff_pid=$!
+  for _ in $(seq 100); do [[ -L $link ]] && break; sleep 0.05; done
+  [[ -L $link ]] || { echo "qk42rt sniff made no link"; cat "$log.err"; return 1; }
+  ln -sfn "$link" "$WINEPREFIX/dosdevices/com$sim_port"
+  env -u DISPLAY timeout 120 "$wine" "$host" session "$(winpath "$dll")" $sim_port $missing_port \
+    "$(winpath "$log")" || status=1
+  stop_wine
+  kill -INT "$sniff_pid"
+  wait "$sniff_pid" || status=1
+  sniff_pid=""
+  cat "$log.err"
+  for op in "set unit" "set setpoint" "set maxflow" "set on off" "set ratio total" \
+    "control ratio total" "int control" "set display" "set key lock" "read unit" \
+    "read setpoint" "read maxflow" "read flow" "read on off" "read ratio total" \
+    "read intflow" "read inttime" "read version"; do
+    grep -F "  $op  address 1  " "$log" | grep -vqF -- "-> failed" ||
+      { echo "sniff decoded no answered $op"; status=1; }
+  done
+  grep -qF "read flow  address 5  channel 1  -> failed: no reply" "$log" ||
+    { echo "sniff did not name the missing reply"; status=1; }
+  echo "sniff's log: $log"
+  return $status
 }
 
 # --- the message box in a real window ----------------------------------------------------
