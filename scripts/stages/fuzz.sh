@@ -3,14 +3,14 @@
 # each for a bounded time from the seed corpus in fuzz/corpus.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${QK42RT_FUZZ_SECONDS:-40}
+seconds=${QK42RT_FUZZ_SECONDS:-30}
 flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer"
 rm -f build-fuzz/crash-* build-fuzz/leak-* build-fuzz/timeout-*
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS="$flags" \
   -DQK42RT_FUZZ=ON -DQK42RT_BUILD_TESTS=OFF -DQK42RT_BUILD_TOOLS=OFF >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_operations fuzz_version_text
-for target in operations version_text; do
+cmake --build build-fuzz -j2 --target fuzz_operations fuzz_version_text fuzz_network_input
+for target in operations version_text network_input; do
   work=$(mktemp -d)
   cp fuzz/corpus/$target/* "$work"/
   echo "fuzz_$target: ${seconds}s"
