@@ -36,15 +36,16 @@ int RequestBody::integer(const char* name, int low, int high) {
         refuse(std::string("\"") + name + "\" must be a whole number from " + range);
         return low;
     }
-    // Compared as the widest integer, so that no huge number wraps into range.
-    const bool in_range =
-        value->is_number_unsigned()
-            ? value->get<std::uint64_t>() <= static_cast<std::uint64_t>(high) &&
-                  low <= 0 + static_cast<long long>(value->get<std::uint64_t>() <=
-                                                            static_cast<std::uint64_t>(high)
-                                                        ? value->get<std::uint64_t>()
-                                                        : 0)
-            : value->get<std::int64_t>() >= low && value->get<std::int64_t>() <= high;
+    // Compared in the widest integer of its kind, so that no huge number wraps into range.
+    bool in_range = false;
+    if (value->is_number_unsigned()) {
+        const std::uint64_t number = value->get<std::uint64_t>();
+        in_range = high >= 0 && number <= static_cast<std::uint64_t>(high) &&
+                   (low <= 0 || number >= static_cast<std::uint64_t>(low));
+    } else {
+        const std::int64_t number = value->get<std::int64_t>();
+        in_range = number >= low && number <= high;
+    }
     if (!in_range) {
         refuse(std::string("\"") + name + "\" must be " + range + ", not " + value->dump());
         return low;
