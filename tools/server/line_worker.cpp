@@ -51,11 +51,6 @@ LineState LineWorker::state() const {
     return state_;
 }
 
-std::size_t LineWorker::waiting() const {
-    std::lock_guard lock(mutex_);
-    return queue_.size();
-}
-
 bool LineWorker::wait_until_up(std::chrono::milliseconds limit) const {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, limit, [this] { return state_.up || stopping_; });

@@ -51,8 +51,6 @@ class LineWorker {
     void post(Job job);
 
     LineState state() const;
-    // Jobs waiting their turn.
-    std::size_t waiting() const;
 
     // Waits until the line is up or `limit` passes. True when it is up.
     bool wait_until_up(std::chrono::milliseconds limit) const;

@@ -28,10 +28,9 @@ Poller::~Poller() {
 void Poller::run() {
     auto next = std::chrono::steady_clock::now();
     for (long cycle = 0;; ++cycle) {
-        // A cycle still waiting in the queue (a slow line, many clients) is not doubled.
-        if (c_.worker.waiting() < c_.instruments.addresses().size()) {
-            post_cycle(cycle % kSettingsEvery == 0);
-        }
+        // A cycle still waiting in the queue (a slow line, many clients) is not doubled; the
+        // clients' own jobs never hold polling back.
+        if (*queued_ == 0) post_cycle(cycle % kSettingsEvery == 0);
         next += interval_;
         std::unique_lock lock(mutex_);
         if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
@@ -40,16 +39,26 @@ void Poller::run() {
 
 void Poller::post_cycle(bool with_settings) {
     for (const int address : c_.instruments.addresses()) {
-        c_.worker.post([this, address, with_settings](Line& line) -> JobResult {
+        // Counted out when the job is destroyed: after it ran, or when the worker dropped it
+        // because the line was down.
+        ++*queued_;
+        std::shared_ptr<void> counted_out(nullptr, [queued = queued_](void*) { --*queued; });
+        c_.worker.post([this, address, with_settings, counted_out](Line& line) -> JobResult {
+            // The eight readings go to the subscribers together: one wake-up, not eight.
+            std::vector<ChannelReading> readings;
             for (int channel = 1; channel <= 8; ++channel) {
                 const auto flow =
                     timed(c_.metrics, [&] { return cmd::read_flow(line, address, channel); });
-                if (!flow.ok()) return flow.error();
+                if (!flow.ok()) {
+                    c_.cache.readings(address, readings);
+                    return flow.error();
+                }
                 const cmd::Reading& r = flow.value();
-                c_.cache.reading(address, channel,
-                                 {r.flagged_invalid ? std::nullopt : std::optional<float>(r.value),
-                                  r.status, utc_now()});
+                readings.push_back(
+                    {r.flagged_invalid ? std::nullopt : std::optional<float>(r.value), r.status,
+                     utc_now()});
             }
+            c_.cache.readings(address, readings);
             if (!with_settings) return std::nullopt;
             for (int channel = 1; channel <= 8; ++channel) {
                 const auto setpoint =

@@ -20,15 +20,28 @@ std::string utc_now() {
     return text;
 }
 
-void ReadingCache::reading(int address, int channel, const ChannelReading& reading) {
+void ReadingCache::store_reading(int address, int channel, const ChannelReading& reading) {
     nlohmann::json data{{"time", reading.time},
                         {"address", address},
                         {"channel", channel},
                         {"flow", reading.flow ? nlohmann::json(*reading.flow) : nullptr},
                         {"status", reading.status}};
-    std::lock_guard lock(mutex_);
     channels_[{address, channel}].reading = reading;
     publish("reading", data.dump());
+}
+
+void ReadingCache::reading(int address, int channel, const ChannelReading& reading) {
+    std::lock_guard lock(mutex_);
+    store_reading(address, channel, reading);
+    published_.notify_all();
+}
+
+void ReadingCache::readings(int address, const std::vector<ChannelReading>& by_channel) {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < by_channel.size(); ++i) {
+        store_reading(address, static_cast<int>(i) + 1, by_channel[i]);
+    }
+    published_.notify_all();
 }
 
 void ReadingCache::setpoint(int address, int channel, float setpoint) {
@@ -39,6 +52,7 @@ void ReadingCache::setpoint(int address, int channel, float setpoint) {
     publish(
         "setpoint",
         nlohmann::json{{"address", address}, {"channel", channel}, {"setpoint", setpoint}}.dump());
+    published_.notify_all();
 }
 
 void ReadingCache::on_off(int address, int state) {
@@ -47,6 +61,7 @@ void ReadingCache::on_off(int address, int state) {
     if (known != on_offs_.end() && known->second == state) return;
     on_offs_[address] = state;
     publish("onoff", nlohmann::json{{"address", address}, {"state", state}}.dump());
+    published_.notify_all();
 }
 
 std::map<int, int> ReadingCache::on_offs() const {
@@ -58,6 +73,7 @@ void ReadingCache::line(bool up, const std::string& reason) {
     nlohmann::json data{{"up", up}, {"reason", reason}};
     std::lock_guard lock(mutex_);
     publish("line", data.dump());
+    published_.notify_all();
 }
 
 std::map<std::pair<int, int>, ChannelCache> ReadingCache::channels() const {
@@ -68,17 +84,19 @@ std::map<std::pair<int, int>, ChannelCache> ReadingCache::channels() const {
 void ReadingCache::publish(std::string name, std::string data) {
     events_.push_back(Event{++sequence_, std::move(name), std::move(data)});
     if (events_.size() > kEventsKept) events_.pop_front();
-    published_.notify_all();
 }
 
 std::vector<Event> ReadingCache::events_after(std::uint64_t after,
                                               std::chrono::milliseconds limit) const {
     std::unique_lock lock(mutex_);
     published_.wait_for(lock, limit, [&] { return sequence_ > after; });
+    // Sequence numbers are consecutive: the first new event is found by arithmetic, not by
+    // walking the history (a hundred subscribers do this at every wake-up).
     std::vector<Event> fresh;
-    for (const Event& event : events_) {
-        if (event.sequence > after) fresh.push_back(event);
-    }
+    if (events_.empty() || sequence_ <= after) return fresh;
+    const std::uint64_t first = events_.front().sequence;
+    const std::size_t skip = after >= first ? static_cast<std::size_t>(after - first + 1) : 0;
+    fresh.assign(events_.begin() + static_cast<std::ptrdiff_t>(skip), events_.end());
     return fresh;
 }
 

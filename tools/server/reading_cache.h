@@ -36,6 +36,9 @@ struct Event {
 class ReadingCache {
   public:
     void reading(int address, int channel, const ChannelReading& reading);
+    // The eight readings of one poll of an instrument, published at once: subscribers wake
+    // once for them, not eight times.
+    void readings(int address, const std::vector<ChannelReading>& by_channel);
     void setpoint(int address, int channel,
                   float setpoint);        // publishes "setpoint" when it changed
     void on_off(int address, int state);  // publishes "onoff" when it changed
@@ -53,7 +56,8 @@ class ReadingCache {
     void wake_all();
 
   private:
-    void publish(std::string name, std::string data);  // holds mutex_
+    void publish(std::string name, std::string data);  // holds mutex_; wakes no one
+    void store_reading(int address, int channel, const ChannelReading& reading);  // holds mutex_
 
     static constexpr std::size_t kEventsKept = 4096;
     mutable std::mutex mutex_;
