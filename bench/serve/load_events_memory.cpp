@@ -1,9 +1,12 @@
 // One server on a line the simulator paces at 9600 baud, as a real line runs:
 //  - 16 HTTP clients reading flows as fast as they are answered. The line is busy the share
 //    of the time it would be under back-to-back qk42_read_flow calls: exchanges per second the
-//    simulator saw through the server, times the mean duration of a direct call on the same
-//    line (measured before the server starts and after it stops). 100 % is a line that never
-//    waits for the server.
+//    simulator saw through the server, times the median duration of a direct call on the same
+//    line (measured before the server starts and after it stops; the median, since a call
+//    that the shared machine held up says nothing about the line). 100 % is a line that never
+//    waits for the server. The simulator's transcript gives a second view: the share of the
+//    time bytes were on the wire, and the host's turnaround between exchanges, for the direct
+//    calls and through the server.
 //  - 100 event-stream subscribers: the simulator's requests per poll cycle with them and
 //    without, each over whole cycles (a window starts half an interval after a cycle's
 //    exchanges, and spans a multiple of ten cycles, since every tenth cycle also reads the
@@ -14,10 +17,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <numeric>
+#include <sstream>
 #include <thread>
 
 #include "clocks.h"
@@ -54,15 +60,88 @@ bool right_flow(const httplib::Result& result, int channel) {
            body["flow"].get<float>() == expected_flow(channel);
 }
 
+// The simulator's own account of the line, from its transcript: when each request came and
+// how many bytes it and its reply held. On the paced line an exchange holds the wire from the
+// request's arrival for (request + reply bytes) of the simulator's byte times; the host's
+// turnaround is the time from a reply's end to the next request.
+struct Wire {
+    std::size_t exchanges = 0;
+    double wire_us = 0.0;  // bytes on the line
+    double span_us = 0.0;  // from the first request to the last reply's end
+    std::vector<double> turnarounds_us;
+    double share() const { return span_us > 0 ? 100.0 * wire_us / span_us : 0.0; }
+};
+
+class WireLog {
+  public:
+    static constexpr double kByteUs = 1042.0;  // the simulator's pace: ten bits at 9600 bit/s
+
+    // For sim::Options::transcript: runs on the simulator's thread.
+    void take(const std::string& line) {
+        if (!recording_) return;
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+    }
+
+    void start() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+        recording_ = true;
+    }
+
+    // Adds the exchanges recorded since start() to `into`.
+    void stop(Wire& into) {
+        recording_ = false;
+        std::lock_guard lock(mutex_);
+        double request_at = -1.0;
+        int request_bytes = 0;
+        double first = -1.0;
+        double last_end = -1.0;
+        for (const std::string& line : lines_) {
+            std::istringstream words(line);
+            double seconds = 0.0;
+            std::string kind;
+            words >> seconds >> kind;
+            int bytes = 0;
+            for (std::string word; words >> word && word.size() == 2 &&
+                                   std::isxdigit(static_cast<unsigned char>(word[0])) &&
+                                   std::isxdigit(static_cast<unsigned char>(word[1]));) {
+                ++bytes;
+            }
+            if (kind == "rx") {
+                request_at = seconds * 1e6;
+                request_bytes = bytes;
+            } else if (kind == "tx" && request_at >= 0.0) {
+                const double wire = (request_bytes + bytes) * kByteUs;
+                if (first < 0.0) first = request_at;
+                if (last_end >= 0.0) into.turnarounds_us.push_back(request_at - last_end);
+                last_end = request_at + wire;
+                into.wire_us += wire;
+                ++into.exchanges;
+                request_at = -1.0;
+            }
+        }
+        if (first >= 0.0) into.span_us += last_end - first;
+        lines_.clear();
+    }
+
+  private:
+    std::atomic<bool> recording_{false};
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
 struct Load {
     double seconds = 0.0;
     std::uint64_t exchanges = 0;
     std::vector<double> latencies;  // µs, requests that began inside the window
+    Wire wire;
 };
 
 // `clients` keep-alive clients, each reading one channel's flow in a loop; the window opens
 // once every client has had its first answer.
-Load run_load(const ServeSettings& settings, const sim::Simulator& sim, int port, Faults& faults) {
+Load run_load(const ServeSettings& settings, const sim::Simulator& sim, WireLog& wire_log, int port,
+              Faults& faults) {
     std::atomic<bool> stop{false};
     std::atomic<bool> counting{false};
     std::atomic<int> ready{0};
@@ -95,11 +174,13 @@ Load run_load(const ServeSettings& settings, const sim::Simulator& sim, int port
     }
     Load load;
     counting = true;
+    wire_log.start();
     const std::uint64_t before = sim.counters().requests;
     const double start = wall_us();
     sleep_until_us(start + settings.load_seconds * 1e6);
     load.exchanges = sim.counters().requests - before;
     load.seconds = (wall_us() - start) / 1e6;
+    wire_log.stop(load.wire);
     stop = true;
     for (auto& client : clients) client.join();
     faults.wrong_answers += wrong;
@@ -231,9 +312,15 @@ class Subscribers {
 }  // namespace
 
 void load_events_memory(const ServeSettings& settings, Report& report, Faults& faults) {
-    sim::Simulator sim(instant_flows(/*paced=*/true));
+    WireLog wire_log;
+    sim::Options options = instant_flows(/*paced=*/true);
+    options.transcript = [&wire_log](const std::string& line) { wire_log.take(line); };
+    sim::Simulator sim(options);
     set_flows(sim);
+    Wire direct_wire;
+    wire_log.start();
     std::vector<double> direct = direct_calls(sim, settings.paced_calls, faults);
+    wire_log.stop(direct_wire);
 
     const std::uint64_t hangups = sim.counters().hangups;
     ServerProcess server(settings.client, sim.slave_path(), settings.poll_interval_ms);
@@ -241,7 +328,7 @@ void load_events_memory(const ServeSettings& settings, Report& report, Faults& f
     const ResidentMemory at_start = resident_memory(server.pid());
 
     // 2: the line under 16 clients.
-    const Load load = run_load(settings, sim, server.port(), faults);
+    const Load load = run_load(settings, sim, wire_log, server.port(), faults);
     const ResidentMemory after_load = resident_memory(server.pid());
 
     // 3: the event stream, first without subscribers, then with them.
@@ -262,32 +349,46 @@ void load_events_memory(const ServeSettings& settings, Report& report, Faults& f
     if (!sim.wait_for_hangups(hangups + 1, 5000)) {
         throw std::runtime_error("the simulator did not see the server let go of the line");
     }
+    wire_log.start();
     const auto direct_after = direct_calls(sim, settings.paced_calls, faults);
+    wire_log.stop(direct_wire);
     direct.insert(direct.end(), direct_after.begin(), direct_after.end());
 
     // 2's figures.
-    const double direct_mean = mean(direct);
-    const double per_second = static_cast<double>(load.exchanges) / load.seconds;
-    const double busy = 100.0 * per_second * direct_mean / 1e6;
-    report.target(std::to_string(settings.clients) + " HTTP clients: line busy",
-                  fixed(busy, 1) + " % (" + fixed(per_second, 1) + " exchanges/s × " +
-                      fixed(direct_mean / 1000.0, 3) + " ms)",
-                  "≥ 95 %", busy >= 95.0);
     const Summary d = summarize(direct);
     const Summary h = summarize(load.latencies);
+    const double per_second = static_cast<double>(load.exchanges) / load.seconds;
+    const double busy = 100.0 * per_second * d.median / 1e6;
+    report.target(std::to_string(settings.clients) + " HTTP clients: line busy",
+                  fixed(busy, 1) + " % (" + fixed(per_second, 1) + " exchanges/s × " +
+                      fixed(d.median / 1000.0, 3) + " ms)",
+                  "≥ 95 %", busy >= 95.0);
     report.section(
         "The line under " + std::to_string(settings.clients) + " HTTP clients, paced at 9600 baud",
         "Busy: exchanges per second the simulator saw through the server over the window, times "
-        "the mean duration of a qk42_read_flow call on the same line (" +
+        "the median duration of a qk42_read_flow call on the same line (" +
             std::to_string(direct.size()) +
             " calls, half before the server started, half after it stopped): the share of the "
             "time the line would be busy under back-to-back direct calls. Times in milliseconds.",
-        {"Window (s)", "Exchanges", "Exchanges/s", "Direct call: mean", "median", "Line minimum",
+        {"Window (s)", "Exchanges", "Exchanges/s", "Direct call: median", "mean", "Line minimum",
          "Busy", "HTTP answer under load: median", "p99"},
         {{fixed(load.seconds, 1), std::to_string(load.exchanges), fixed(per_second, 1),
-          fixed(direct_mean / 1000.0, 3), fixed(d.median / 1000.0, 3),
+          fixed(d.median / 1000.0, 3), fixed(mean(direct) / 1000.0, 3),
           fixed(kFlowLineMinimumUs / 1000.0, 3), fixed(busy, 1) + " %", fixed(h.median / 1000.0, 1),
           fixed(h.p99 / 1000.0, 1)}});
+    const auto wire_row = [](const std::string& who, const Wire& w) -> Row {
+        const Summary t = summarize(w.turnarounds_us);
+        return {who, std::to_string(w.exchanges), fixed(w.share(), 1) + " %",
+                fixed(t.median / 1000.0, 3), fixed(t.p99 / 1000.0, 3)};
+    };
+    report.section(
+        "The same line as the simulator saw it",
+        "From its transcript: an exchange holds the wire from its request's arrival for its "
+        "request and reply bytes at the simulator's byte time (1.042 ms); the host's turnaround "
+        "runs from a reply's end to the next request. Times in milliseconds.",
+        {"Host", "Exchanges", "Bytes on the wire", "Turnaround: median", "p99"},
+        {wire_row("qk42_read_flow, back to back", direct_wire),
+         wire_row("the server, " + std::to_string(settings.clients) + " HTTP clients", load.wire)});
 
     // 3's figures.
     const long least = readings.empty() ? 0 : *std::min_element(readings.begin(), readings.end());

@@ -27,8 +27,8 @@ constexpr char kUsage[] = R"(Usage: qk42rt-serve-bench [OPTION]...
   --calls N         latency: calls per block (default 200)
   --seconds S       load: the window of the HTTP clients (default 35, which fills the
                     server's event history for the subscribers after it)
-  --quick           a short run: 2 rounds of 100 calls, 2 s of load, event windows of ten
-                    250 ms poll cycles (about 12 s in all)
+  --quick           a short run: 2 rounds of 100 calls, 1 s of load, event windows of ten
+                    200 ms poll cycles (about 8 s in all)
   --strict          exit with status 3 when a target is missed
 )";
 
@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
             settings.rounds = 2;
             settings.calls = 100;
             settings.paced_calls = 30;
-            settings.load_seconds = 2.0;
-            settings.poll_interval_ms = 250;
+            settings.load_seconds = 1.0;
+            settings.poll_interval_ms = 200;
         } else if (arg == "--strict") {
             strict = true;
         } else {
