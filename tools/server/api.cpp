@@ -28,7 +28,7 @@ std::string path(const char* base, const char* rest) {
 }
 
 json flow_json(const cmd::Reading& reading) {
-    return reading.flagged_invalid ? json(nullptr) : json(reading.value);
+    return reading.flagged_invalid ? json(nullptr) : json_float(reading.value);
 }
 
 json four_bytes_json(const cmd::FourBytes& bytes) {
@@ -115,17 +115,18 @@ void add_channel_routes(Router& router, Api api) {
                     send_json(res, {{"channel", ch}, {"flow", flow_json(r)}, {"status", r.status}});
                 });
         });
-    router.add("GET", path(kChannel, "/setpoint").c_str(), Kind::read,
-               [api, &c](const Request&, Response& res, const std::smatch& m) {
-                   int a = 0, ch = 0;
-                   if (!api.channel(m, res, a, ch)) return;
-                   api.one(
-                       res, [&](Line& line) { return cmd::read_setpoint(line, a, ch); },
-                       [&](const cmd::Reading& r) {
-                           c.cache.setpoint(a, ch, r.value);
-                           send_json(res, {{"setpoint", r.value}, {"status", r.status}});
-                       });
-               });
+    router.add(
+        "GET", path(kChannel, "/setpoint").c_str(), Kind::read,
+        [api, &c](const Request&, Response& res, const std::smatch& m) {
+            int a = 0, ch = 0;
+            if (!api.channel(m, res, a, ch)) return;
+            api.one(
+                res, [&](Line& line) { return cmd::read_setpoint(line, a, ch); },
+                [&](const cmd::Reading& r) {
+                    c.cache.setpoint(a, ch, r.value);
+                    send_json(res, {{"setpoint", json_float(r.value)}, {"status", r.status}});
+                });
+        });
     router.add("PUT", path(kChannel, "/setpoint").c_str(), Kind::write,
                [api, &c](const Request& req, Response& res, const std::smatch& m) {
                    int a = 0, ch = 0;
@@ -137,7 +138,7 @@ void add_channel_routes(Router& router, Api api) {
                        res, [&](Line& line) { return cmd::set_setpoint(line, a, ch, setpoint); },
                        [&](Done) {
                            c.cache.setpoint(a, ch, setpoint);
-                           send_json(res, {{"setpoint", setpoint}});
+                           send_json(res, {{"setpoint", json_float(setpoint)}});
                        });
                });
     router.add("GET", path(kChannel, "/maxflow").c_str(), Kind::read,
@@ -147,7 +148,7 @@ void add_channel_routes(Router& router, Api api) {
                    api.one(
                        res, [&](Line& line) { return cmd::read_maxflow(line, a, ch); },
                        [&](const cmd::Reading& r) {
-                           send_json(res, {{"maxflow", r.value}, {"status", r.status}});
+                           send_json(res, {{"maxflow", json_float(r.value)}, {"status", r.status}});
                        });
                });
     router.add("PUT", path(kChannel, "/maxflow").c_str(), Kind::write,
@@ -162,7 +163,7 @@ void add_channel_routes(Router& router, Api api) {
                        res,
                        [&](Line& line) { return cmd::set_maxflow(line, a, ch, maxflow, code); },
                        [&](Done) {
-                           send_json(res, {{"maxflow", maxflow}, {"code", code}});
+                           send_json(res, {{"maxflow", json_float(maxflow)}, {"code", code}});
                        });
                });
     router.add("GET", path(kChannel, "/unit").c_str(), Kind::read,
@@ -231,8 +232,8 @@ void add_instrument_routes(Router& router, Api api) {
                     c.cache.setpoint(a, ch, setpoint.value().value);
                     rows.push_back({{"channel", ch},
                                     {"flow", flow_json(flow.value())},
-                                    {"setpoint", setpoint.value().value},
-                                    {"maxflow", maxflow.value().value},
+                                    {"setpoint", json_float(setpoint.value().value)},
+                                    {"maxflow", json_float(maxflow.value().value)},
                                     {"unit", unit.value()},
                                     {"status", flow.value().status}});
                 }

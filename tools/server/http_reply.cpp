@@ -1,8 +1,20 @@
 #include "http_reply.h"
 
+#include <charconv>
+#include <cmath>
+
 #include "host/status.h"
 
 namespace qk42rt::server {
+
+nlohmann::json json_float(float value) {
+    if (!std::isfinite(value)) return nullptr;
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    double shortest = 0.0;
+    std::from_chars(text, written.ptr, shortest);
+    return shortest;
+}
 
 void send_json(httplib::Response& response, const nlohmann::json& value, int status) {
     // Replacement, not an exception, for text that is not UTF-8 (a version text is three

@@ -1,5 +1,6 @@
 #include "metrics.h"
 
+#include <charconv>
 #include <cstdio>
 #include <sstream>
 
@@ -13,6 +14,13 @@ std::string number(double value) {
     char text[40];
     std::snprintf(text, sizeof text, "%.9g", value);
     return text;
+}
+
+// A reading as the shortest text that is the same float: 43.67, not 43.6699982.
+std::string number(float value) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
 }
 
 std::string labels(int address, int channel) {

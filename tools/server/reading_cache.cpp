@@ -4,6 +4,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "http_reply.h"
+
 namespace qk42rt::server {
 
 std::string utc_now() {
@@ -24,7 +26,7 @@ void ReadingCache::store_reading(int address, int channel, const ChannelReading&
     nlohmann::json data{{"time", reading.time},
                         {"address", address},
                         {"channel", channel},
-                        {"flow", reading.flow ? nlohmann::json(*reading.flow) : nullptr},
+                        {"flow", reading.flow ? json_float(*reading.flow) : nullptr},
                         {"status", reading.status}};
     channels_[{address, channel}].reading = reading;
     publish("reading", data.dump());
@@ -49,9 +51,10 @@ void ReadingCache::setpoint(int address, int channel, float setpoint) {
     auto& known = channels_[{address, channel}].setpoint;
     if (known == setpoint) return;
     known = setpoint;
-    publish(
-        "setpoint",
-        nlohmann::json{{"address", address}, {"channel", channel}, {"setpoint", setpoint}}.dump());
+    publish("setpoint",
+            nlohmann::json{
+                {"address", address}, {"channel", channel}, {"setpoint", json_float(setpoint)}}
+                .dump());
     published_.notify_all();
 }
 

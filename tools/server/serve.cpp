@@ -1,6 +1,7 @@
 // `qk42rt serve`: checks its options, opens the line through the worker, finds the
 // instruments, then serves HTTP until SIGINT or SIGTERM.
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <iostream>
@@ -138,6 +139,12 @@ int serve(const ServeOptions& options) {
     // races the client's next request on it. Idle ones still go after the time-out above.
     http.set_keep_alive_max_count(kRequestsPerConnection);
     http.set_tcp_nodelay(true);
+    // SO_REUSEADDR alone: httplib's default adds SO_REUSEPORT, with which a second server on
+    // the same port starts too and the kernel splits connections between two lines.
+    http.set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http.set_error_handler([](const httplib::Request&, httplib::Response& response) {
         // Errors httplib finds itself, before any route: a body over the limit, a request it
         // cannot parse. Answered in the API's own form.
