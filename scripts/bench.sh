@@ -13,6 +13,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target qk42rt-bench qk42rt-sim qk42rt_cli
 "$build"/bench/qk42rt-bench --client "$build"/tools/cli/qk42rt \
   --out "$build"/bench-results.md "$@"
+for arg in "$@"; do [[ $arg == --help || $arg == -h ]] && exit 0; done
 # Then the server, `qk42rt serve`, beside libqk42 on the same simulated line (about a minute);
 # its table goes to "$build"/serve-bench-results.md and is appended to bench-results.md.
 cmake --build "$build" -j2 --target qk42rt-serve-bench
