@@ -9,9 +9,13 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-build=$root/build-install
-deb_build=$root/build-deb
-win_build=$root/build-wininstall  # and build-wininstall-x64
+# One Linux build serves the temporary prefix and the Debian package: it is configured for
+# /usr, and `cmake --install --prefix` writes the prefix into the installed files as it goes.
+# The Windows installs use the Windows stage's own cross builds, so neither stage builds twice.
+build=$root/build-deb
+deb_build=$build
+win_build=$root/build-win
+win64_build=$root/build-win64
 sim_port=57 # high, and checked to have no device behind it, should the preload not load
 started=$(date +%s)
 work=$(mktemp -d /tmp/qk42rt-install.XXXXXX)
@@ -50,8 +54,8 @@ configure_and_build() { # DIR ARGS...
     { tail -30 "$work/configure.log" "$work/build.log"; return 1; }
 }
 
-configure_and_build "$build"
-step "build in build-install" $?
+configure_and_build "$build" -DCMAKE_INSTALL_PREFIX=/usr
+step "build in build-deb (for /usr; installed to a temporary prefix first)" $?
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 step "cmake --install --prefix $prefix" $?
 
@@ -240,8 +244,7 @@ if [[ $(id -u) -ne 0 ]]; then
 elif deb_is_installed; then
   skip "Debian package (qk42rt is already installed on this machine; left alone)"
 else
-  configure_and_build "$deb_build" -DCMAKE_INSTALL_PREFIX=/usr &&
-    (cd "$deb_build" && rm -f ./*.deb && cpack -G DEB >"$work/cpack.log" 2>&1) ||
+  (cd "$deb_build" && rm -f ./*.deb && cpack -G DEB >"$work/cpack.log" 2>&1) ||
     cat "$work/cpack.log"
   deb=$(compgen -G "$deb_build/qk42rt_*.deb" | tail -1)
   [[ -n $deb ]]
@@ -290,8 +293,13 @@ fi
 # DLL matching the host: a 64-bit process cannot load a 32-bit DLL, nor the reverse.
 windows_install() {  # ARCH TOOLCHAIN BUILD_DIR DIST TOOLS FORMAT
   local arch=$1 toolchain=$2 dir=$3 dist=$4 tools=$5 format=$6
-  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" &&
-    cmake --install "$dir" --prefix "$dist" >"$work/wininstall-$arch.log" 2>&1
+  # Configured as the Windows stage configures it (its test hosts too), so that neither
+  # stage undoes the other's build.
+  { cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DQK42RT_BUILD_TESTS=ON &&
+    cmake --build "$dir" -j2; } >"$work/winbuild-$arch.log" 2>&1 &&
+    cmake --install "$dir" --prefix "$dist" >"$work/wininstall-$arch.log" 2>&1 ||
+    tail -30 "$work/winbuild-$arch.log"
   local ok=$? f
   for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h \
     bin/qk42.dll lib/qk42.lib include/qk42.def include/qk42.h; do
@@ -314,7 +322,7 @@ windows_install() {  # ARCH TOOLCHAIN BUILD_DIR DIST TOOLS FORMAT
 }
 if command -v i686-w64-mingw32-gcc >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; then
   windows_install 32 mingw-i686.cmake "$win_build" "$work/dist/windows" i686-w64-mingw32 pei-i386
-  windows_install 64 mingw-x86_64.cmake "$win_build-x64" "$work/dist/windows-x64" \
+  windows_install 64 mingw-x86_64.cmake "$win64_build" "$work/dist/windows-x64" \
     x86_64-w64-mingw32 pei-x86-64
 else
   skip "Windows install (no mingw-w64; scripts/install-deps.sh installs it)"

@@ -118,7 +118,8 @@ fi
 cross_build() {  # cross_build DIR TOOLCHAIN WHAT
   local log
   log=$work/build-$(basename "$1").log
-  { cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+  { cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DQK42RT_BUILD_TESTS=ON &&
     cmake --build "$1" -j2; } >"$log" 2>&1
   local status=$?
   step "$3" $status
