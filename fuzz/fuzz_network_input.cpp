@@ -32,7 +32,8 @@ void telnet(const std::uint8_t* data, std::size_t size) {
     for (std::size_t at = 0; at < cut.size(); at += piece) {
         std::span<std::uint8_t> part(cut.data() + at, std::min(piece, cut.size() - at));
         const std::size_t got = in_pieces.decode(part);
-        data_in_pieces.insert(data_in_pieces.end(), part.begin(), part.begin() + static_cast<long>(got));
+        data_in_pieces.insert(data_in_pieces.end(), part.begin(),
+                              part.begin() + static_cast<long>(got));
     }
     check(std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<long>(kept)) ==
           data_in_pieces);
@@ -64,8 +65,10 @@ void device_string(const std::uint8_t* data, std::size_t size) {
         return;
     }
     check(device->port != 0);
-    const std::string scheme = device->kind == qk42rt::DeviceString::Kind::tcp ? "tcp://" : "rfc2217://";
-    const auto again = qk42rt::parse_device_string(scheme + qk42rt::host_port_text(device->host, device->port));
+    const std::string scheme =
+        device->kind == qk42rt::DeviceString::Kind::tcp ? "tcp://" : "rfc2217://";
+    const auto again =
+        qk42rt::parse_device_string(scheme + qk42rt::host_port_text(device->host, device->port));
     const auto* same = std::get_if<qk42rt::DeviceString>(&again);
     check(same != nullptr && same->host == device->host && same->port == device->port &&
           same->kind == device->kind);
