@@ -1,18 +1,22 @@
 #include "arguments.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <system_error>
 #include <variant>
 
 #include "port/device_string.h"
 #include "port/open_port.h"
+#include "subcommands.h"
 
 namespace qk42rt::cli {
 namespace {
 
-std::string quoted(std::string_view text) {
+std::string in_quotes(std::string_view text) {
     return "'" + std::string(text) + "'";
 }
 
@@ -35,12 +39,156 @@ std::optional<long long> whole_integer(std::string_view text) {
     return negative ? -value : value;
 }
 
-// The value of an option: the text after '=' or the next word.
-std::string option_value(const std::vector<std::string>& argv, std::size_t& i,
-                         std::string_view name, const std::optional<std::string>& inline_value) {
-    if (inline_value) return *inline_value;
-    if (i + 1 >= argv.size()) throw UsageError(std::string(name) + " needs a value");
-    return argv[++i];
+// Words that CLI11 would read otherwise than this client always has. CLI11 takes any "-x" for
+// a short option, "++" for the end of a command's words and "[a,b]" for a list; here -h is the
+// only short option and all the others are words: "->" between the bytes of a decode exchange,
+// "-.5" as a setpoint. They reach CLI11 behind a NUL, which no word of a real command line can
+// start with, and lose it again when they are read.
+constexpr char kWordMark = '\0';
+
+bool misread_by_cli11(const std::string& word) {
+    if (word == "++") return true;
+    if (word.size() >= 2 && word.front() == '[' && word.back() == ']') return true;
+    return word.size() >= 2 && word[0] == '-' && word[1] != '-' && word != "-h";
+}
+
+std::string as_typed(std::string word) {
+    if (!word.empty() && word.front() == kWordMark) word.erase(0, 1);
+    return word;
+}
+
+// argv before any "--", ready for CLI11. Two readings of CLI11 differ from the client's, and
+// are settled here: "--opt=" gives the option an empty value (CLI11 would take the next word
+// instead), and a switch given "=VALUE" is refused (CLI11 would read a truth value).
+std::vector<std::string> for_cli11(const CLI::App& app, const std::vector<std::string>& words) {
+    std::vector<std::string> args;
+    for (const std::string& word : words) {
+        if (misread_by_cli11(word)) {
+            args.push_back(kWordMark + word);
+            continue;
+        }
+        if (word.size() > 2 && word.starts_with("--")) {
+            const char first = word[2];
+            // CLI11 reads these as words; here every word that starts with -- is an option.
+            if (first == '-' || first == '!' || first == ' ' || first == '\n')
+                throw UsageError("unknown option " + in_quotes(word));
+            const auto equals = word.find('=');
+            const CLI::Option* option = equals == std::string::npos
+                                            ? nullptr
+                                            : app.get_option_no_throw(word.substr(0, equals));
+            if (option != nullptr && option->get_items_expected_max() == 0)
+                throw UsageError(word.substr(0, equals) + " takes no value");
+            if (option != nullptr && equals + 1 == word.size()) {
+                args.push_back(word.substr(0, equals));
+                args.emplace_back();
+                continue;
+            }
+        }
+        args.push_back(word);
+    }
+    return args;
+}
+
+// "--a, --b and --c belong to the X command", for a command's option group.
+std::string belongs_to(const CLI::App& group) {
+    const std::vector<const CLI::Option*> options = group.get_options();
+    std::string names;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        if (i > 0) names += i + 1 == options.size() ? " and " : ", ";
+        names += options[i]->get_name();
+    }
+    return names + (options.size() == 1 ? " belongs" : " belong") + " to the " + group.get_group() +
+           " command";
+}
+
+constexpr int kMaxMilliseconds = 3'600'000;
+
+// A value option that runs `read` on each value as typed.
+CLI::Option* value_option(CLI::App& app, const std::string& name, const std::string& type,
+                          const std::string& description,
+                          std::function<void(const std::string&)> read) {
+    return app.add_option(name, description)
+        ->type_name(type)
+        ->each([read = std::move(read)](const std::string& value) { read(as_typed(value)); });
+}
+
+void add_global_options(CLI::App& app, CommandLine& line) {
+    value_option(
+        app, "--device", "DEVICE",
+        "the line: a serial device (/dev/ttyUSB0, a simulator's pty),\n"
+        "tcp://HOST:PORT or rfc2217://HOST:PORT (a serial device server)",
+        [&line](const std::string& value) {
+            if (value.empty())
+                throw UsageError("--device needs a path, tcp://HOST:PORT or rfc2217://HOST:PORT");
+            const auto parsed = parse_device_string(value);
+            if (const auto* error = std::get_if<DeviceStringError>(&parsed))
+                throw UsageError(error->message);
+            line.device = value;
+        });
+    value_option(
+        app, "--port", "N", "the library's port number N (COM N; /dev/ttyS(N-1) on Linux)",
+        [&line](const std::string& value) { line.port = parse_int(value, 1, 256, "--port"); });
+    value_option(app, "--address", "A", "the instrument's address on the line, 1 to 8 (default 1)",
+                 [&line](const std::string& value) {
+                     line.address = parse_int(value, 1, 8, "--address");
+                     line.addresses.push_back(line.address);  // serve takes every one
+                 })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag("--json", line.json, "print readings as JSON");
+    value_option(app, "--record", "FILE",
+                 "append every exchange on the line to FILE as a JSON line, for\n"
+                 "qk42rt-sim --replay (the commands, monitor and sniff)",
+                 [&line](const std::string& value) {
+                     if (value.empty()) throw UsageError("--record needs a file");
+                     line.record = value;
+                 });
+    app.add_flag("--help,-h", line.help, "this help, or a command's help after the command");
+}
+
+// Each command's own options, in a group named after it. They are read wherever they stand,
+// as the global ones are; parse_command_line() refuses them with any other command.
+void add_command_options(CLI::App& app, CommandLine& line) {
+    CLI::Option_group& monitor = *app.add_option_group("monitor");
+    value_option(monitor, "--interval", "MS", "", [&line](const std::string& value) {
+        line.monitor.interval_ms = parse_int(value, 0, kMaxMilliseconds, "--interval");
+    });
+    value_option(monitor, "--count", "N", "", [&line](const std::string& value) {
+        line.monitor.count = parse_int(value, 1, std::numeric_limits<int>::max(), "--count");
+    });
+    monitor.add_flag("--csv", line.monitor.csv);
+    monitor.add_flag_callback("--no-reconnect", [&line] { line.monitor.reconnect = false; });
+
+    CLI::Option_group& serve = *app.add_option_group("serve");
+    value_option(serve, "--listen", "HOST:PORT", "",
+                 [&line](const std::string& value) { line.serve.listen = value; });
+    value_option(serve, "--token-file", "FILE", "", [&line](const std::string& value) {
+        if (value.empty()) throw UsageError("--token-file needs a file");
+        line.serve.token_file = value;
+    });
+    serve.add_flag("--read-only", line.serve.read_only);
+    value_option(serve, "--poll-interval", "MS", "", [&line](const std::string& value) {
+        line.serve.poll_interval_ms = parse_int(value, 50, kMaxMilliseconds, "--poll-interval");
+    });
+
+    CLI::Option_group& sniff = *app.add_option_group("sniff");
+    value_option(sniff, "--link", "PATH", "", [&line](const std::string& value) {
+        if (value.empty()) throw UsageError("--link needs a path");
+        line.link = value;
+    });
+
+    CLI::Option_group& ports = *app.add_option_group("ports");
+    ports.add_flag("--all", line.all);
+}
+
+// The words of a command (or, before any known command, the words where one should be).
+CLI::Option* add_words(CLI::App& app, const std::string& name) {
+    return app.add_option(name)->expected(0, -1)->allow_extra_args();
+}
+
+std::vector<std::string> words_of(const CLI::App& app, const std::string& name) {
+    std::vector<std::string> words;
+    for (const std::string& word : app.get_option(name)->results()) words.push_back(as_typed(word));
+    return words;
 }
 
 }  // namespace
@@ -48,10 +196,10 @@ std::string option_value(const std::vector<std::string>& argv, std::size_t& i,
 int parse_int(std::string_view text, int low, int high, std::string_view what) {
     const std::optional<long long> value = whole_integer(text);
     if (!value)
-        throw UsageError(std::string(what) + " must be a whole number, not " + quoted(text));
+        throw UsageError(std::string(what) + " must be a whole number, not " + in_quotes(text));
     if (*value < low || *value > high) {
         throw UsageError(std::string(what) + " must be " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", not " + quoted(text));
+                         std::to_string(high) + ", not " + in_quotes(text));
     }
     return static_cast<int>(*value);
 }
@@ -63,7 +211,7 @@ float parse_float(std::string_view text, std::string_view what) {
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size() ||
         !std::isfinite(value)) {
-        throw UsageError(std::string(what) + " must be a finite number, not " + quoted(text));
+        throw UsageError(std::string(what) + " must be a finite number, not " + in_quotes(text));
     }
     return value;
 }
@@ -71,115 +219,93 @@ float parse_float(std::string_view text, std::string_view what) {
 bool parse_flag(std::string_view text, std::string_view what) {
     if (text == "on" || text == "1" || text == "true" || text == "yes") return true;
     if (text == "off" || text == "0" || text == "false" || text == "no") return false;
-    throw UsageError(std::string(what) + " must be on or off, not " + quoted(text));
+    throw UsageError(std::string(what) + " must be on or off, not " + in_quotes(text));
+}
+
+std::unique_ptr<CLI::App> make_app(CommandLine& line) {
+    auto app = std::make_unique<CLI::App>(std::string(kClientDescription), "qk42rt");
+    app->formatter(help_formatter());  // before the subcommands, which take it over
+    app->footer(std::string(kClientFooter));
+    // Help is a plain switch, looked at once the line is read: "COMMAND --help" shows that
+    // command's help without checking its words.
+    app->set_help_flag();
+    app->fallthrough();             // options may follow the command
+    app->require_subcommand(0, 1);  // a word after the command that names one is a word
+    app->allow_extras();            // unknown options are named by parse_command_line()
+    app->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    add_global_options(*app, line);
+    add_command_options(*app, line);
+    add_words(*app, "COMMAND");
+    for (const Subcommand& subcommand : subcommands()) {
+        CLI::App& command =
+            *app->add_subcommand(std::string(subcommand.name), std::string(subcommand.summary));
+        command.footer(std::string(subcommand.details));
+        add_words(command, "WORDS");
+    }
+    return app;
 }
 
 CommandLine parse_command_line(const std::vector<std::string>& argv) {
+    // After "--" every word is a word. CLI11 would hand the words after it back to the top
+    // level as soon as the command has the fewest it needs, so they never reach CLI11.
+    const auto dashes = std::find(argv.begin(), argv.end(), "--");
+    const std::vector<std::string> before(argv.begin(), dashes);
+    std::vector<std::string> after;
+    if (dashes != argv.end()) after.assign(dashes + 1, argv.end());
+
     CommandLine line;
-    bool options_ended = false;
-    auto add_word = [&line](const std::string& word) {
-        if (line.command.empty()) {
-            line.command = word;
-        } else {
-            line.words.push_back(word);
-        }
+    const std::unique_ptr<CLI::App> app = make_app(line);
+    std::vector<std::string> args = for_cli11(*app, before);
+    std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
+    try {
+        app->parse(args);
+    } catch (const CLI::ArgumentMismatch& error) {
+        // An option without its value can only be the last word before "--" or the end.
+        if (!before.empty() && before.back().starts_with("--"))
+            throw UsageError(before.back() + " needs a value");
+        throw UsageError(error.what());
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(error.what());
+    }
+    if (const std::vector<std::string> unknown = app->remaining(); !unknown.empty()) {
+        throw UsageError("unknown option " + in_quotes(unknown.front()));
+    }
+
+    // An unknown command is the first word before any known one; a known one brings its words.
+    // An empty word where the command should be is passed over, as an empty command was.
+    const auto without_empty_command = [](std::vector<std::string> words) {
+        const auto first = std::find_if(words.begin(), words.end(),
+                                        [](const std::string& word) { return !word.empty(); });
+        words.erase(words.begin(), first);
+        return words;
     };
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        const std::string& word = argv[i];
-        if (options_ended || word.size() < 2 || word[0] != '-' ||
-            (word[1] != '-' && word != "-h")) {
-            add_word(word);
-            continue;
-        }
-        if (word == "--") {
-            options_ended = true;
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> inline_value;
-        if (const auto equals = word.find('='); equals != std::string::npos) {
-            name = word.substr(0, equals);
-            inline_value = word.substr(equals + 1);
-        }
-        const bool is_switch = name == "--help" || name == "-h" || name == "--json" ||
-                               name == "--csv" || name == "--all" || name == "--read-only" ||
-                               name == "--no-reconnect";
-        if (is_switch && inline_value) throw UsageError(name + " takes no value");
-        if (name == "--help" || name == "-h") {
-            line.help = true;
-        } else if (name == "--json") {
-            line.json = true;
-        } else if (name == "--all") {
-            line.all = true;
-        } else if (name == "--csv") {
-            line.monitor.csv = true;
-            line.monitor_options_given = true;
-        } else if (name == "--no-reconnect") {
-            line.monitor.reconnect = false;
-            line.monitor_options_given = true;
-        } else if (name == "--device") {
-            line.device = option_value(argv, i, name, inline_value);
-            if (line.device->empty())
-                throw UsageError("--device needs a path, tcp://HOST:PORT or rfc2217://HOST:PORT");
-            const auto parsed = parse_device_string(*line.device);
-            if (const auto* error = std::get_if<DeviceStringError>(&parsed)) {
-                throw UsageError(error->message);
-            }
-        } else if (name == "--record") {
-            line.record = option_value(argv, i, name, inline_value);
-            if (line.record->empty()) throw UsageError("--record needs a file");
-        } else if (name == "--link") {
-            line.link = option_value(argv, i, name, inline_value);
-            if (line.link.empty()) throw UsageError("--link needs a path");
-        } else if (name == "--port") {
-            line.port = parse_int(option_value(argv, i, name, inline_value), 1, 256, "--port");
-        } else if (name == "--address") {
-            line.address = parse_int(option_value(argv, i, name, inline_value), 1, 8, "--address");
-            line.addresses.push_back(line.address);
-        } else if (name == "--listen") {
-            line.serve.listen = option_value(argv, i, name, inline_value);
-            line.serve_options_given = true;
-        } else if (name == "--token-file") {
-            line.serve.token_file = option_value(argv, i, name, inline_value);
-            if (line.serve.token_file.empty()) throw UsageError("--token-file needs a file");
-            line.serve_options_given = true;
-        } else if (name == "--read-only") {
-            line.serve.read_only = true;
-            line.serve_options_given = true;
-        } else if (name == "--poll-interval") {
-            line.serve.poll_interval_ms = parse_int(option_value(argv, i, name, inline_value), 50,
-                                                    3'600'000, "--poll-interval");
-            line.serve_options_given = true;
-        } else if (name == "--interval") {
-            line.monitor.interval_ms =
-                parse_int(option_value(argv, i, name, inline_value), 0, 3'600'000, "--interval");
-            line.monitor_options_given = true;
-        } else if (name == "--count") {
-            line.monitor.count = parse_int(option_value(argv, i, name, inline_value), 1,
-                                           std::numeric_limits<int>::max(), "--count");
-            line.monitor_options_given = true;
-        } else {
-            throw UsageError("unknown option " + quoted(word));
-        }
+    std::vector<std::string> words = without_empty_command(words_of(*app, "COMMAND"));
+    if (const std::vector<CLI::App*> chosen = app->get_subcommands();
+        words.empty() && !chosen.empty()) {
+        words = words_of(*chosen.front(), "WORDS");
+        words.insert(words.begin(), chosen.front()->get_name());
     }
+    words.insert(words.end(), after.begin(), after.end());
+    words = without_empty_command(std::move(words));
+    if (!words.empty()) {
+        line.command = words.front();
+        line.words.assign(words.begin() + 1, words.end());
+    }
+
     if (line.device && line.port) throw UsageError("give either --device or --port, not both");
-    if (line.monitor_options_given && !line.help && line.command != "monitor") {
-        throw UsageError(
-            "--interval, --count, --csv and --no-reconnect belong to the monitor command");
-    }
-    if (line.serve_options_given && !line.help && line.command != "serve") {
-        throw UsageError(
-            "--listen, --token-file, --read-only and --poll-interval belong to the serve command");
-    }
-    if (!line.link.empty() && !line.help && line.command != "sniff") {
-        throw UsageError("--link belongs to the sniff command");
+    const CLI::App& parsed = *app;
+    for (const CLI::App* group : parsed.get_subcommands(
+             [](const CLI::App* command) { return command->get_name().empty(); })) {
+        const bool given = group->count_all() > 0;
+        if (group->get_group() == "monitor") line.monitor_options_given = given;
+        if (group->get_group() == "serve") line.serve_options_given = given;
+        if (given && !line.help && line.command != group->get_group()) {
+            throw UsageError(belongs_to(*group));
+        }
     }
     if (line.record && !line.help &&
         (line.command == "decode" || line.command == "ports" || line.command == "demo")) {
         throw UsageError("--record records exchanges on a line; " + line.command + " has none");
-    }
-    if (line.all && !line.help && line.command != "ports") {
-        throw UsageError("--all belongs to the ports command");
     }
     return line;
 }

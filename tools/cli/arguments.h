@@ -1,12 +1,19 @@
 // Reading the command line: global options, the subcommand and its words, and the numbers
-// a user types. Nothing here touches the line; a bad argument is a UsageError (exit 2).
+// a user types. CLI11 reads the options and the subcommand; the values are checked here, in
+// the client's own words. Nothing here touches the line; a bad argument is a UsageError
+// (exit 2).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace qk42rt::cli {
 
@@ -52,6 +59,11 @@ struct CommandLine {
 // Splits argv (without the program name). Options may stand before or after the subcommand;
 // "--" ends them, so that a word like "-1.5" is never mistaken for one.
 CommandLine parse_command_line(const std::vector<std::string>& argv);
+
+// The client's command line as CLI11 sees it: the global options, each command's own options
+// in an option group named after the command, and the subcommands of subcommands() with their
+// words. Each value is checked as it is read, into `line`. Its help is the client's help.
+std::unique_ptr<CLI::App> make_app(CommandLine& line);
 
 // The device the user chose: --device as given, or the library's name for --port N.
 std::string chosen_device(const CommandLine& line);

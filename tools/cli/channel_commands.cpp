@@ -13,11 +13,10 @@ std::string of_channel(std::string_view what, int channel) {
 
 void print_reading(Session& session, int channel, const char* name,
                    const commands::Reading& reading) {
-    print_record(session.out(),
-                 {{"channel", static_cast<long long>(channel)},
-                  {name, reading.value},
-                  {"status", static_cast<long long>(reading.status)}},
-                 session.json());
+    print_record(
+        session.out(),
+        {{"channel", channel}, {name, float_value(reading.value)}, {"status", reading.status}},
+        session.json());
 }
 
 }  // namespace
@@ -26,10 +25,11 @@ int parse_channel(std::string_view text) {
     return parse_int(text, 1, 8, "channel");
 }
 
-void report_done(Session& session, const std::string& text, Record record) {
+void report_done(Session& session, const std::string& text, const Record& record) {
     if (session.json()) {
-        record.insert(record.begin(), Field{"ok", true});
-        print_record(session.out(), record, true);
+        Record done{{"ok", true}};
+        done.update(record);
+        print_record(session.out(), done, true);
     } else {
         session.out() << text << '\n';
     }
@@ -65,7 +65,7 @@ Prepared prepare_setpoint(const CommandLine& line) {
                 report_done(s,
                             "channel " + std::to_string(channel) + ": setpoint set to " +
                                 format_float(value),
-                            {{"channel", static_cast<long long>(channel)}, {"setpoint", value}});
+                            {{"channel", channel}, {"setpoint", float_value(value)}});
                 return 0;
             },
             {}};
@@ -89,12 +89,11 @@ Prepared prepare_maxflow(const CommandLine& line) {
     return {[channel, value, code](Session& s) {
                 s.need(commands::set_maxflow(s.line(), s.address(), channel, value, code),
                        of_channel("set maximum flow", channel));
-                report_done(s,
-                            "channel " + std::to_string(channel) + ": maximum flow set to " +
-                                format_float(value) + " (code " + std::to_string(code) + ")",
-                            {{"channel", static_cast<long long>(channel)},
-                             {"maxflow", value},
-                             {"code", static_cast<long long>(code)}});
+                report_done(
+                    s,
+                    "channel " + std::to_string(channel) + ": maximum flow set to " +
+                        format_float(value) + " (code " + std::to_string(code) + ")",
+                    {{"channel", channel}, {"maxflow", float_value(value)}, {"code", code}});
                 return 0;
             },
             {}};
@@ -106,10 +105,7 @@ Prepared prepare_unit(const CommandLine& line) {
         return {[channel](Session& s) {
                     const int unit = s.need(commands::read_unit(s.line(), s.address(), channel),
                                             of_channel("read unit", channel));
-                    print_record(s.out(),
-                                 {{"channel", static_cast<long long>(channel)},
-                                  {"unit", static_cast<long long>(unit)}},
-                                 s.json());
+                    print_record(s.out(), {{"channel", channel}, {"unit", unit}}, s.json());
                     return 0;
                 },
                 {}};
@@ -121,8 +117,7 @@ Prepared prepare_unit(const CommandLine& line) {
                 report_done(
                     s,
                     "channel " + std::to_string(channel) + ": unit set to " + std::to_string(unit),
-                    {{"channel", static_cast<long long>(channel)},
-                     {"unit", static_cast<long long>(unit)}});
+                    {{"channel", channel}, {"unit", unit}});
                 return 0;
             },
             {}};
@@ -133,7 +128,7 @@ Prepared prepare_unit(const CommandLine& line) {
 Record four_bytes_record(const commands::FourBytes& bytes) {
     std::uint32_t count = 0;
     for (int i = 3; i >= 0; --i) count = (count << 8) | bytes[static_cast<std::size_t>(i)];
-    return {{"bytes", hex_bytes(bytes)}, {"count", static_cast<long long>(count)}};
+    return {{"bytes", hex_bytes(bytes)}, {"count", count}};
 }
 
 Prepared prepare_intflow(const CommandLine& line) {
@@ -141,8 +136,8 @@ Prepared prepare_intflow(const CommandLine& line) {
     return {[channel](Session& s) {
                 const auto& bytes = s.need(commands::read_intflow(s.line(), s.address(), channel),
                                            of_channel("read integrated flow", channel));
-                Record record = four_bytes_record(bytes);
-                record.insert(record.begin(), Field{"channel", static_cast<long long>(channel)});
+                Record record{{"channel", channel}};
+                record.update(four_bytes_record(bytes));
                 print_record(s.out(), record, s.json());
                 return 0;
             },

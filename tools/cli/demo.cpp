@@ -43,7 +43,7 @@ std::string reading_text(const char* name, const commands::Reading& reading) {
 
 std::string four_bytes_text(const commands::FourBytes& bytes) {
     const Record record = four_bytes_record(bytes);
-    return "bytes " + text_value(record[0].value) + ", count " + text_value(record[1].value);
+    return "bytes " + text_value(record["bytes"]) + ", count " + text_value(record["count"]);
 }
 
 struct Step {

@@ -32,7 +32,7 @@ Prepared prepare_integration(const CommandLine& line) {
                 s.need(commands::int_control(s.line(), s.address(), code),
                        "integration control " + std::to_string(code));
                 report_done(s, "integration control " + std::to_string(code) + " acknowledged",
-                            {{"code", static_cast<long long>(code)}});
+                            {{"code", code}});
                 return 0;
             },
             {}};
@@ -44,10 +44,10 @@ Prepared prepare_ratio_total(const CommandLine& line) {
                     const auto& config = s.need(commands::read_ratio_total(s.line(), s.address()),
                                                 "read ratio/total");
                     print_record(s.out(),
-                                 {{"channel", static_cast<long long>(config.channel)},
-                                  {"value", static_cast<long long>(config.value)},
-                                  {"channel2", static_cast<long long>(config.channel2)},
-                                  {"channel3", static_cast<long long>(config.channel3)}},
+                                 {{"channel", config.channel},
+                                  {"value", config.value},
+                                  {"channel2", config.channel2},
+                                  {"channel3", config.channel3}},
                                  s.json());
                     return 0;
                 },
@@ -62,10 +62,10 @@ Prepared prepare_ratio_total(const CommandLine& line) {
     return {[config](Session& s) {
                 s.need(commands::set_ratio_total(s.line(), s.address(), config), "set ratio/total");
                 report_done(s, "ratio/total set",
-                            {{"channel", static_cast<long long>(config.channel)},
-                             {"value", static_cast<long long>(config.value)},
-                             {"channel2", static_cast<long long>(config.channel2)},
-                             {"channel3", static_cast<long long>(config.channel3)}});
+                            {{"channel", config.channel},
+                             {"value", config.value},
+                             {"channel2", config.channel2},
+                             {"channel3", config.channel3}});
                 return 0;
             },
             {}};
@@ -77,8 +77,7 @@ Prepared prepare_ratio_mode(const CommandLine& line) {
     return {[mode](Session& s) {
                 s.need(commands::control_ratio_total(s.line(), s.address(), mode),
                        "set ratio/total mode");
-                report_done(s, "ratio/total mode set to " + std::to_string(mode),
-                            {{"mode", static_cast<long long>(mode)}});
+                report_done(s, "ratio/total mode set to " + std::to_string(mode), {{"mode", mode}});
                 return 0;
             },
             {}};
@@ -86,23 +85,21 @@ Prepared prepare_ratio_mode(const CommandLine& line) {
 
 Prepared prepare_onoff(const CommandLine& line) {
     if (line.words.empty()) {
-        return {
-            [](Session& s) {
-                const int state =
-                    s.need(commands::read_on_off(s.line(), s.address()), "read on/off");
-                // Bit (channel - 1) for each channel, channel 8 leftmost.
-                const std::string bits = std::bitset<8>(static_cast<unsigned>(state)).to_string();
-                print_record(s.out(), {{"state", static_cast<long long>(state)}, {"bits", bits}},
-                             s.json());
-                return 0;
-            },
-            {}};
+        return {[](Session& s) {
+                    const int state =
+                        s.need(commands::read_on_off(s.line(), s.address()), "read on/off");
+                    // Bit (channel - 1) for each channel, channel 8 leftmost.
+                    const std::string bits =
+                        std::bitset<8>(static_cast<unsigned>(state)).to_string();
+                    print_record(s.out(), {{"state", state}, {"bits", bits}}, s.json());
+                    return 0;
+                },
+                {}};
     }
     const int state = parse_int(line.words[0], 0, 255, "on/off state");
     return {[state](Session& s) {
                 s.need(commands::set_on_off(s.line(), s.address(), state), "set on/off");
-                report_done(s, "on/off state set to " + std::to_string(state),
-                            {{"state", static_cast<long long>(state)}});
+                report_done(s, "on/off state set to " + std::to_string(state), {{"state", state}});
                 return 0;
             },
             {}};
@@ -112,13 +109,13 @@ Prepared prepare_version(const CommandLine&) {
     return {[](Session& s) {
                 const auto& version =
                     s.need(commands::read_version(s.line(), s.address()), "read version");
-                Value number = nullptr;
-                if (version.number) number = *version.number;
+                nlohmann::ordered_json number = nullptr;
+                if (version.number) number = float_value(*version.number);
                 print_record(s.out(),
                              {{"version", number},
-                              {"kind", std::string(version.kind == 0 ? "M" : "C")},
-                              {"info1", static_cast<long long>(version.info1)},
-                              {"info2", static_cast<long long>(version.info2)}},
+                              {"kind", version.kind == 0 ? "M" : "C"},
+                              {"info1", version.info1},
+                              {"info2", version.info2}},
                              s.json());
                 return 0;
             },

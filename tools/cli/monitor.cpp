@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -202,17 +203,24 @@ class Monitor {
     }
 
     void show_json(const Sample& sample) {
-        std::string text = "{\"time\":\"" + sample.time +
-                           "\",\"elapsed_s\":" + elapsed_text(sample.elapsed_s) + ",\"channels\":[";
+        nlohmann::ordered_json channels = nlohmann::ordered_json::array();
         for (std::size_t i = 0; i < channels_.size(); ++i) {
-            if (i > 0) text += ',';
             const auto& reading = sample.readings[i];
-            text += json_object({{"channel", static_cast<long long>(channels_[i])},
-                                 {"flow", reading ? Value(reading->value) : Value(nullptr)},
-                                 {"status", reading ? Value(static_cast<long long>(reading->status))
-                                                    : Value(nullptr)}});
+            Record cell{{"channel", channels_[i]}, {"flow", nullptr}, {"status", nullptr}};
+            if (reading) {
+                cell["flow"] = float_value(reading->value);
+                cell["status"] = reading->status;
+            }
+            channels.push_back(std::move(cell));
         }
-        s_.out() << text << "]" << (sample.line_down ? ",\"line_down\":true" : "") << "}\n";
+        // The seconds as the CSV column has them, to the millisecond.
+        const std::string elapsed = elapsed_text(sample.elapsed_s);
+        double seconds = 0.0;
+        std::from_chars(elapsed.data(), elapsed.data() + elapsed.size(), seconds);
+        Record line{
+            {"time", sample.time}, {"elapsed_s", seconds}, {"channels", std::move(channels)}};
+        if (sample.line_down) line["line_down"] = true;
+        s_.out() << json_text(line) << '\n';
     }
 
     void show_live(const Sample& sample) {

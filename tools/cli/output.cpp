@@ -24,58 +24,83 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+nlohmann::ordered_json float_value(float value) {
+    if (!std::isfinite(value)) return static_cast<double>(value);
+    // Through the shortest text, so that 0.1f is the double 0.1 and not 0.10000000149011612.
+    double shown = 0.0;
+    const std::string text = format_float(value);
+    std::from_chars(text.data(), text.data() + text.size(), shown);
+    return shown;
+}
+
 namespace {
 
-std::string json_string(const std::string& text) {
-    std::string quoted = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
-            quoted += escape;
-        } else {
-            quoted += static_cast<char>(c);
+std::string number_text(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+void write_json(std::string& out, const nlohmann::ordered_json& value) {
+    using Kind = nlohmann::ordered_json::value_t;
+    switch (value.type()) {
+        case Kind::object: {
+            out += '{';
+            for (auto item = value.begin(); item != value.end(); ++item) {
+                if (item != value.begin()) out += ',';
+                write_json(out, item.key());
+                out += ':';
+                write_json(out, item.value());
+            }
+            out += '}';
+            return;
         }
+        case Kind::array: {
+            out += '[';
+            for (auto item = value.begin(); item != value.end(); ++item) {
+                if (item != value.begin()) out += ',';
+                write_json(out, *item);
+            }
+            out += ']';
+            return;
+        }
+        case Kind::number_float: {
+            const double number = value.get<double>();
+            out += std::isfinite(number) ? number_text(number) : "null";
+            return;
+        }
+        default:
+            // Text from the system (a USB adapter's product name) need not be UTF-8.
+            out += value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+            return;
     }
-    return quoted + "\"";
 }
 
 }  // namespace
 
-std::string json_value(const Value& value) {
-    struct Visitor {
-        std::string operator()(std::nullptr_t) const { return "null"; }
-        std::string operator()(bool b) const { return b ? "true" : "false"; }
-        std::string operator()(long long n) const { return std::to_string(n); }
-        std::string operator()(float f) const {
-            return std::isfinite(f) ? format_float(f) : "null";
-        }
-        std::string operator()(const std::string& s) const { return json_string(s); }
-    };
-    return std::visit(Visitor{}, value);
+std::string json_text(const nlohmann::ordered_json& value) {
+    std::string text;
+    write_json(text, value);
+    return text;
 }
 
-std::string text_value(const Value& value) {
-    struct Visitor {
-        std::string operator()(std::nullptr_t) const { return "-"; }
-        std::string operator()(bool b) const { return b ? "on" : "off"; }
-        std::string operator()(long long n) const { return std::to_string(n); }
-        std::string operator()(float f) const { return format_float(f); }
-        std::string operator()(const std::string& s) const { return s; }
-    };
-    return std::visit(Visitor{}, value);
+std::string text_value(const nlohmann::ordered_json& value) {
+    switch (value.type()) {
+        case nlohmann::ordered_json::value_t::null:
+            return "-";
+        case nlohmann::ordered_json::value_t::boolean:
+            return value.get<bool>() ? "on" : "off";
+        case nlohmann::ordered_json::value_t::string:
+            return value.get<std::string>();
+        case nlohmann::ordered_json::value_t::number_float:
+            return number_text(value.get<double>());  // "nan" and "inf" as format_float()
+        default:
+            return json_text(value);
+    }
 }
 
 std::string json_object(const Record& record) {
-    std::string text = "{";
-    for (const Field& field : record) {
-        if (text.size() > 1) text += ',';
-        text += json_string(field.name) + ':' + json_value(field.value);
-    }
-    return text + "}";
+    return json_text(record);
 }
 
 void print_record(std::ostream& out, const Record& record, bool json) {
@@ -84,10 +109,9 @@ void print_record(std::ostream& out, const Record& record, bool json) {
         return;
     }
     std::size_t width = 0;
-    for (const Field& field : record) width = std::max(width, field.name.size());
-    for (const Field& field : record) {
-        out << field.name << std::string(width - field.name.size() + 2, ' ')
-            << text_value(field.value) << '\n';
+    for (const auto& [name, value] : record.items()) width = std::max(width, name.size());
+    for (const auto& [name, value] : record.items()) {
+        out << name << std::string(width - name.size() + 2, ' ') << text_value(value) << '\n';
     }
 }
 

@@ -11,11 +11,9 @@ Prepared prepare_ports(const CommandLine& line) {
                 const std::vector<SerialPort> found = find_serial_ports();
                 const std::vector<SerialPort> shown = ports_to_show(found, all);
                 if (json) {
-                    out << '[';
-                    for (std::size_t i = 0; i < shown.size(); ++i) {
-                        out << (i > 0 ? "," : "") << json_object(port_record(shown[i]));
-                    }
-                    out << "]\n";
+                    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+                    for (const SerialPort& port : shown) list.push_back(port_record(port));
+                    out << json_text(list) << '\n';
                     return 0;
                 }
                 if (shown.empty()) {

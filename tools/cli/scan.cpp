@@ -44,11 +44,9 @@ Prepared prepare_scan(const CommandLine&) {
                           << " on " << s.device() << " (up to 4 s on a silent line)\n";
                 const std::vector<ScanAnswer> answers = ask_every_address(s);
                 if (s.json()) {
-                    s.out() << '[';
-                    for (std::size_t i = 0; i < answers.size(); ++i) {
-                        s.out() << (i > 0 ? "," : "") << json_object(answer_record(answers[i]));
-                    }
-                    s.out() << "]\n";
+                    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+                    for (const ScanAnswer& answer : answers) list.push_back(answer_record(answer));
+                    s.out() << json_text(list) << '\n';
                 } else if (!answers.empty()) {
                     std::vector<std::vector<std::string>> rows;
                     for (const ScanAnswer& answer : answers) rows.push_back(answer_row(answer));

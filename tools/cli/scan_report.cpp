@@ -34,11 +34,11 @@ std::string shown_version_text(const std::array<char, 3>& text) {
 }
 
 Record answer_record(const ScanAnswer& answer) {
-    return {{"address", static_cast<long long>(answer.address)},
+    return {{"address", answer.address},
             {"version", shown_version_text(answer.version.text)},
-            {"kind", std::string(answer.version.kind == 0 ? "M" : "C")},
-            {"info1", static_cast<long long>(answer.version.info1)},
-            {"info2", static_cast<long long>(answer.version.info2)}};
+            {"kind", answer.version.kind == 0 ? "M" : "C"},
+            {"info1", answer.version.info1},
+            {"info2", answer.version.info2}};
 }
 
 std::vector<std::string> scan_table_header() {
@@ -47,7 +47,10 @@ std::vector<std::string> scan_table_header() {
 
 std::vector<std::string> answer_row(const ScanAnswer& answer) {
     std::vector<std::string> row;
-    for (const Field& field : answer_record(answer)) row.push_back(text_value(field.value));
+    const Record record = answer_record(answer);
+    for (const auto& [name, value] : record.items()) {
+        row.push_back(text_value(value));
+    }
     return row;
 }
 

@@ -17,7 +17,7 @@ std::tuple<std::string_view, std::size_t, std::string_view> sort_key(std::string
     return {device.substr(0, digits), number.size(), number};
 }
 
-Value optional_text(const std::optional<std::string>& text) {
+nlohmann::ordered_json optional_text(const std::optional<std::string>& text) {
     if (text) return *text;
     return nullptr;
 }

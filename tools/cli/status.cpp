@@ -31,12 +31,12 @@ ChannelRow read_channel(Session& s, int channel) {
 }
 
 Record row_record(const ChannelRow& row) {
-    return {{"channel", static_cast<long long>(row.channel)},
-            {"flow", row.flow.value},
-            {"setpoint", row.setpoint},
-            {"maxflow", row.maxflow},
-            {"unit", static_cast<long long>(row.unit)},
-            {"status", static_cast<long long>(row.flow.status)}};
+    return {{"channel", row.channel},
+            {"flow", float_value(row.flow.value)},
+            {"setpoint", float_value(row.setpoint)},
+            {"maxflow", float_value(row.maxflow)},
+            {"unit", row.unit},
+            {"status", row.flow.status}};
 }
 
 }  // namespace
@@ -48,20 +48,20 @@ Prepared prepare_status(const CommandLine&) {
                     rows.push_back(read_channel(s, channel));
                 }
                 if (s.json()) {
-                    std::string text =
-                        "{\"address\":" + std::to_string(s.address()) + ",\"channels\":[";
-                    for (std::size_t i = 0; i < rows.size(); ++i) {
-                        if (i > 0) text += ',';
-                        text += json_object(row_record(rows[i]));
-                    }
-                    s.out() << text << "]}\n";
+                    Record status{{"address", s.address()},
+                                  {"channels", nlohmann::ordered_json::array()}};
+                    for (const ChannelRow& row : rows)
+                        status["channels"].push_back(row_record(row));
+                    s.out() << json_text(status) << '\n';
                     return 0;
                 }
                 std::vector<std::vector<std::string>> cells;
                 for (const ChannelRow& row : rows) {
                     std::vector<std::string> line;
-                    for (const Field& field : row_record(row))
-                        line.push_back(text_value(field.value));
+                    const Record record = row_record(row);
+                    for (const auto& [name, value] : record.items()) {
+                        line.push_back(text_value(value));
+                    }
                     cells.push_back(std::move(line));
                 }
                 print_table(s.out(), {"channel", "flow", "setpoint", "maxflow", "unit", "status"},

@@ -1,4 +1,5 @@
-// The table of subcommands and the help texts built from it.
+// The table of subcommands, and the help that CLI11 gives from them, laid out as the client's.
+#include <CLI/CLI.hpp>
 #include <array>
 #include <cstdint>
 
@@ -9,41 +10,55 @@ namespace {
 
 constexpr std::size_t kAny = SIZE_MAX;
 
+// What each command's help shows before its name. ports and decode open no line, sniff needs a
+// device, scan goes through every address itself, and serve takes several.
+constexpr std::string_view kOnLine = "(--device PATH | --port N) [--address A] [--json]";
+constexpr std::string_view kJsonOnly = "[--json]";
+constexpr std::string_view kSniff = "--device DEVICE [--json]";
+constexpr std::string_view kScan = "(--device PATH | --port N) [--json]";
+constexpr std::string_view kServe = "(--device DEVICE | --port N) [--address A]...";
+constexpr std::string_view kDemo = "(--device PATH | --port N) [--address A]";
+
 // A plain array, so that adding a command changes no count.
 const Subcommand kSubcommands[] = {
-    {"status", "", "flow, setpoint, maximum flow, unit and status of all eight channels", "", 0, 0,
-     prepare_status},
-    {"flow", "CH", "read the flow of a channel (-1 when the instrument flags it invalid)", "", 1, 1,
-     prepare_flow},
-    {"setpoint", "CH [VALUE]", "read the setpoint of a channel, or set it to VALUE", "", 1, 2,
-     prepare_setpoint},
-    {"maxflow", "CH [VALUE [CODE]]", "read the maximum flow of a channel, or set it",
+    {"status", kOnLine, "", "flow, setpoint, maximum flow, unit and status of all eight channels",
+     "", 0, 0, prepare_status},
+    {"flow", kOnLine, "CH", "read the flow of a channel (-1 when the instrument flags it invalid)",
+     "", 1, 1, prepare_flow},
+    {"setpoint", kOnLine, "CH [VALUE]", "read the setpoint of a channel, or set it to VALUE", "", 1,
+     2, prepare_setpoint},
+    {"maxflow", kOnLine, "CH [VALUE [CODE]]", "read the maximum flow of a channel, or set it",
      "CODE (0 to 4, default 0) is sent with the maximum flow; its meaning is the "
      "instrument's.\n",
      1, 3, prepare_maxflow},
-    {"unit", "CH [UNIT]", "read the unit (1 to 4) of a channel, or set it", "", 1, 2, prepare_unit},
-    {"intflow", "CH", "read the integrated flow of a channel",
+    {"unit", kOnLine, "CH [UNIT]", "read the unit (1 to 4) of a channel, or set it", "", 1, 2,
+     prepare_unit},
+    {"intflow", kOnLine, "CH", "read the integrated flow of a channel",
      "Shows the 4 bytes as received and, beside them, read as a little-endian count.\n", 1, 1,
      prepare_intflow},
-    {"inttime", "", "read the integration time of the instrument",
+    {"inttime", kOnLine, "", "read the integration time of the instrument",
      "Shows the 4 bytes as received and, beside them, read as a little-endian count.\n", 0, 0,
      prepare_inttime},
-    {"integration", "CODE", "send an integration control code: start, stop, reset or 0 to 127",
+    {"integration", kOnLine, "CODE",
+     "send an integration control code: start, stop, reset or 0 to 127",
      "start, stop and reset are the codes 1, 2 and 3, as the simulator qk42rt-sim "
      "understands them;\nany other code 0 to 127 is sent as given.\n",
      1, 1, prepare_integration},
-    {"ratio-total", "[CH VALUE CH2 CH3]", "read the ratio/total configuration, or set it",
+    {"ratio-total", kOnLine, "[CH VALUE CH2 CH3]", "read the ratio/total configuration, or set it",
      "CH, CH2 and CH3 are channels 1 to 8, VALUE is 0 to 255.\n", 0, 4, prepare_ratio_total},
-    {"ratio-mode", "MODE", "switch the ratio/total mode (0, 1 or 2)", "", 1, 1, prepare_ratio_mode},
-    {"onoff", "[STATE]", "read the on/off state (0 to 255), or set it",
+    {"ratio-mode", kOnLine, "MODE", "switch the ratio/total mode (0, 1 or 2)", "", 1, 1,
+     prepare_ratio_mode},
+    {"onoff", kOnLine, "[STATE]", "read the on/off state (0 to 255), or set it",
      "Bit N-1 of the state stands for channel N on the simulator: 3 switches channels 1 and 2 "
      "on.\nSTATE may be written in hexadecimal, for example 0xFF.\n",
      0, 1, prepare_onoff},
-    {"version", "", "read the version, kind letter and info bytes", "", 0, 0, prepare_version},
-    {"display", "FLAG1 FLAG2", "set the two display flags (on/off each)", "", 2, 2,
+    {"version", kOnLine, "", "read the version, kind letter and info bytes", "", 0, 0,
+     prepare_version},
+    {"display", kOnLine, "FLAG1 FLAG2", "set the two display flags (on/off each)", "", 2, 2,
      prepare_display},
-    {"keylock", "on|off", "lock or unlock the instrument's keys", "", 1, 1, prepare_keylock},
-    {"monitor", "[CH...] [--interval MS] [--count N] [--csv] [--no-reconnect]",
+    {"keylock", kOnLine, "on|off", "lock or unlock the instrument's keys", "", 1, 1,
+     prepare_keylock},
+    {"monitor", kOnLine, "[CH...] [--interval MS] [--count N] [--csv] [--no-reconnect]",
      "read flows every interval until Ctrl-C or --count",
      "Channels default to all eight, the interval to 1000 ms. On a terminal the readings are a\n"
      "live table; when the output is not a terminal, or with --csv, they are CSV lines with a\n"
@@ -55,20 +70,20 @@ const Subcommand kSubcommands[] = {
      "device again every second and says when it is back; --no-reconnect stops with exit\n"
      "status 1 instead.\n",
      0, kAny, prepare_monitor},
-    {"ports", "[--all]", "list this machine's serial ports, opening none of them",
+    {"ports", kJsonOnly, "[--all]", "list this machine's serial ports, opening none of them",
      "One line each: the device, its links under /dev/serial/by-id and by-path, the driver,\n"
      "and for USB adapters the vendor and product ids, serial number, manufacturer and\n"
      "product. Legacy ports the kernel keeps with no UART behind them (their UART type in\n"
      "sysfs reads 0, as for most unused ttyS ports) are left out; --all lists them too.\n"
      "Needs no --device.\n",
      0, 0, prepare_ports},
-    {"scan", "", "ask addresses 1 to 8 for their version and list those that answer",
+    {"scan", kScan, "", "ask addresses 1 to 8 for their version and list those that answer",
      "Sends one version request to each address; a silent address costs its 500 ms reply\n"
      "time-out, so a line where nobody answers takes about 4 s. An address that answers\n"
      "other than an instrument does is reported on stderr and not listed. Ignores\n"
      "--address. Exit status 1 when no address answers.\n",
      0, 0, prepare_scan},
-    {"decode", "[REQUEST [-> REPLY]]",
+    {"decode", kJsonOnly, "[REQUEST [-> REPLY]]",
      "decode exchanges given in hexadecimal as the library reads them",
      "REQUEST and REPLY are bytes in hexadecimal (8E 00 04 00 00 00 3F -> 0E): one exchange on\n"
      "the command line, or one a line on standard input (blank lines and lines starting with #\n"
@@ -78,7 +93,7 @@ const Subcommand kSubcommands[] = {
      "per exchange. Needs no --device. Exit status: 0 when every exchange decoded as valid, 1\n"
      "when any was malformed or its reply failed, 2 on a usage error.\n",
      0, kAny, prepare_decode},
-    {"sniff", "--link PATH [--record FILE]",
+    {"sniff", kSniff, "--link PATH [--record FILE]",
      "relay a host's line to the device and decode every exchange on the way",
      "Opens --device with the library's line settings, makes a pseudo-terminal for the host with\n"
      "a symbolic link at PATH (for a host under Wine: the target of dosdevices/comN), and passes\n"
@@ -92,10 +107,10 @@ const Subcommand kSubcommands[] = {
      "exchanges, trouble by kind, reply latency median and maximum; exit status 0. When the\n"
      "device goes away it says so and exits with status 1.\n",
      0, 0, prepare_sniff},
-    {"demo", "", "run every operation against a simulated instrument, showing the bytes",
+    {"demo", kDemo, "", "run every operation against a simulated instrument, showing the bytes",
      "Starts the simulator on a pseudo-terminal inside this process; needs no --device.\n", 0, 0,
      prepare_demo},
-    {"serve", "[--listen HOST:PORT] [--token-file FILE] [--read-only] [--poll-interval MS]",
+    {"serve", kServe, "[--listen HOST:PORT] [--token-file FILE] [--read-only] [--poll-interval MS]",
      "serve the instruments over HTTP: JSON API, live page, Prometheus metrics",
      "One process owns the line; any number of programs, browsers and Prometheus share the\n"
      "instruments through it. --address A (repeatable) names the instruments to serve; without\n"
@@ -121,65 +136,115 @@ const Subcommand* find_subcommand(std::string_view name) {
     return nullptr;
 }
 
-void print_global_help(std::ostream& out) {
-    out << "Usage: qk42rt (--device DEVICE | --port N) [--address A] [--json] COMMAND [ARGS]\n"
-           "       qk42rt [--json] ports [--all]\n"
-           "       qk42rt --device DEVICE serve [--address A]... [--listen HOST:PORT] ...\n"
-           "       qk42rt --device DEVICE sniff --link PATH [--record FILE] [--json]\n"
-           "       qk42rt [--json] decode [REQUEST [-> REPLY]]\n"
-           "       qk42rt demo\n"
-           "       qk42rt COMMAND --help\n\n"
-           "Reads and controls a QK42 flow instrument on a serial line (9600 8N1).\n\n"
-           "Options:\n"
-           "  --device DEVICE  the line: a serial device (/dev/ttyUSB0, a simulator's pty),\n"
-           "                 tcp://HOST:PORT or rfc2217://HOST:PORT (a serial device server)\n"
-           "  --port N       the library's port number N (COM N; /dev/ttyS(N-1) on Linux)\n"
-           "  --address A    the instrument's address on the line, 1 to 8 (default 1)\n"
-           "  --json         print readings as JSON\n"
-           "  --record FILE  append every exchange on the line to FILE as a JSON line, for\n"
-           "                 qk42rt-sim --replay (the commands, monitor and sniff)\n"
-           "  --help, -h     this help, or a command's help after the command\n\n"
-           "Commands:\n";
-    for (const Subcommand& subcommand : kSubcommands) {
-        std::string left = std::string(subcommand.name);
-        if (!subcommand.words.empty() && subcommand.name != "monitor") {
-            left += ' ';
-            left += subcommand.words;
-        }
-        out << "  " << left << std::string(left.size() < 26 ? 26 - left.size() : 1, ' ')
-            << subcommand.summary << '\n';
+const std::string_view kClientDescription =
+    "Reads and controls a QK42 flow instrument on a serial line (9600 8N1).";
+
+const std::string_view kClientFooter =
+    "Channels are 1 to 8. Values that cannot be sent as typed are refused.\n"
+    "Exit status: 0 success, 1 the instrument or the port failed, 2 usage error.\n\n"
+    "Examples:\n"
+    "  qk42rt --device /dev/ttyUSB0 status\n"
+    "  qk42rt --port 1 --address 2 setpoint 3 50.5\n"
+    "  qk42rt --device /dev/ttyUSB0 --json flow 2\n"
+    "  qk42rt --device /dev/ttyUSB0 monitor 1 2 --interval 500 --count 10 --csv\n"
+    "  qk42rt ports\n"
+    "  qk42rt --device /dev/ttyUSB0 scan\n"
+    "  qk42rt --device tcp://192.168.1.50:4001 serve --listen 127.0.0.1:8042\n";
+
+namespace {
+
+constexpr std::string_view kClientUsage =
+    "Usage: qk42rt (--device DEVICE | --port N) [--address A] [--json] COMMAND [ARGS]\n"
+    "       qk42rt [--json] ports [--all]\n"
+    "       qk42rt --device DEVICE serve [--address A]... [--listen HOST:PORT] ...\n"
+    "       qk42rt --device DEVICE sniff --link PATH [--record FILE] [--json]\n"
+    "       qk42rt [--json] decode [REQUEST [-> REPLY]]\n"
+    "       qk42rt demo\n"
+    "       qk42rt COMMAND --help\n";
+
+// Text padded to `width`, and at least `gap` spaces after it.
+std::string padded(const std::string& text, std::size_t width, std::size_t gap) {
+    return text + std::string(text.size() + gap > width ? gap : width - text.size(), ' ');
+}
+
+// "  --device DEVICE  the line: ...", later lines of the description under its first.
+std::string option_line(const CLI::Option& option) {
+    constexpr std::size_t kNameWidth = 15;
+    std::string names;
+    for (const std::string& name : option.get_lnames())
+        names += (names.empty() ? "--" : ", --") + name;
+    for (const std::string& name : option.get_snames())
+        names += (names.empty() ? "-" : ", -") + name;
+    if (option.get_items_expected_max() > 0) names += " " + option.get_type_name();
+    std::string description = option.get_description();
+    for (auto at = description.find('\n'); at != std::string::npos;
+         at = description.find('\n', at + 1)) {
+        description.insert(at + 1, std::string(2 + kNameWidth, ' '));
     }
-    out << "\nChannels are 1 to 8. Values that cannot be sent as typed are refused.\n"
-           "Exit status: 0 success, 1 the instrument or the port failed, 2 usage error.\n\n"
-           "Examples:\n"
-           "  qk42rt --device /dev/ttyUSB0 status\n"
-           "  qk42rt --port 1 --address 2 setpoint 3 50.5\n"
-           "  qk42rt --device /dev/ttyUSB0 --json flow 2\n"
-           "  qk42rt --device /dev/ttyUSB0 monitor 1 2 --interval 500 --count 10 --csv\n"
-           "  qk42rt ports\n"
-           "  qk42rt --device /dev/ttyUSB0 scan\n"
-           "  qk42rt --device tcp://192.168.1.50:4001 serve --listen 127.0.0.1:8042\n";
+    return "  " + padded(names, kNameWidth, 2) + description + "\n";
+}
+
+// "  flow CH                   read the flow of a channel ..."
+std::string command_line(const CLI::App& command) {
+    const Subcommand* subcommand = find_subcommand(command.get_name());
+    std::string left = command.get_name();
+    // monitor's words are mostly its options: too long for the list.
+    if (subcommand != nullptr && !subcommand->words.empty() && subcommand->name != "monitor") {
+        left += ' ';
+        left += subcommand->words;
+    }
+    return "  " + padded(left, 26, 1) + command.get_description() + "\n";
+}
+
+class HelpFormatter : public CLI::FormatterBase {
+  public:
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+        return app->get_parent() == nullptr ? client_help(*app) : command_help(*app);
+    }
+
+  private:
+    static std::string client_help(const CLI::App& app) {
+        std::string text =
+            std::string(kClientUsage) + "\n" + app.get_description() + "\n\nOptions:\n";
+        for (const CLI::Option* option : app.get_options()) {
+            if (option->nonpositional()) text += option_line(*option);
+        }
+        text += "\nCommands:\n";
+        for (const CLI::App* command : app.get_subcommands({})) {
+            if (!command->get_name().empty()) text += command_line(*command);  // not a group
+        }
+        return text + "\n" + app.get_footer();
+    }
+
+    static std::string command_help(const CLI::App& command) {
+        const Subcommand* subcommand = find_subcommand(command.get_name());
+        std::string text = "Usage: qk42rt ";
+        if (subcommand != nullptr) text += std::string(subcommand->usage) + " ";
+        text += command.get_name();
+        if (subcommand != nullptr && !subcommand->words.empty()) {
+            text += ' ';
+            text += subcommand->words;
+        }
+        text += "\n\n" + command.get_description() + ".\n";
+        if (!command.get_footer().empty()) text += "\n" + command.get_footer();
+        return text;
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<CLI::FormatterBase> help_formatter() {
+    return std::make_shared<HelpFormatter>();
+}
+
+void print_global_help(std::ostream& out) {
+    CommandLine unused;
+    out << make_app(unused)->help();
 }
 
 void print_subcommand_help(std::ostream& out, const Subcommand& subcommand) {
-    // ports opens no line, and scan goes through every address itself.
-    if (subcommand.name == "ports") {
-        out << "Usage: qk42rt [--json] ports";
-    } else if (subcommand.name == "decode") {
-        out << "Usage: qk42rt [--json] decode";
-    } else if (subcommand.name == "sniff") {
-        out << "Usage: qk42rt --device DEVICE [--json] sniff";
-    } else if (subcommand.name == "scan") {
-        out << "Usage: qk42rt (--device PATH | --port N) [--json] scan";
-    } else if (subcommand.name == "serve") {
-        out << "Usage: qk42rt (--device DEVICE | --port N) [--address A]... serve";
-    } else {
-        out << "Usage: qk42rt (--device PATH | --port N) [--address A]"
-            << (subcommand.name == "demo" ? "" : " [--json]") << ' ' << subcommand.name;
-    }
-    if (!subcommand.words.empty()) out << ' ' << subcommand.words;
-    out << "\n\n" << subcommand.summary << ".\n";
-    if (!subcommand.details.empty()) out << '\n' << subcommand.details;
+    CommandLine unused;
+    out << make_app(unused)->get_subcommand(std::string(subcommand.name))->help();
 }
 
 }  // namespace qk42rt::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <span>
 #include <string>
@@ -12,6 +13,10 @@
 #include "arguments.h"
 #include "output.h"
 #include "session.h"
+
+namespace CLI {
+class FormatterBase;
+}
 
 namespace qk42rt::cli {
 
@@ -24,6 +29,7 @@ struct Prepared {
 
 struct Subcommand {
     std::string_view name;
+    std::string_view usage;    // the options before the name in its help's usage line
     std::string_view words;    // "CH [VALUE]"
     std::string_view summary;  // one line for the global help
     std::string_view details;  // more lines for the subcommand's own help
@@ -34,6 +40,13 @@ struct Subcommand {
 
 std::span<const Subcommand> subcommands();
 const Subcommand* find_subcommand(std::string_view name);
+
+// The client's help, above and below the options and commands that CLI11 lists.
+extern const std::string_view kClientDescription;
+extern const std::string_view kClientFooter;
+
+// Lays out the help of make_app()'s App and of its subcommands as the client always has.
+std::shared_ptr<CLI::FormatterBase> help_formatter();
 
 void print_global_help(std::ostream& out);
 void print_subcommand_help(std::ostream& out, const Subcommand& subcommand);
@@ -64,7 +77,7 @@ Prepared prepare_serve(const CommandLine& line);
 // Shared by the subcommand files.
 int parse_channel(std::string_view text);
 // Prints a confirmation of a write: `text` for people, `record` plus "ok":true as JSON.
-void report_done(Session& session, const std::string& text, Record record);
+void report_done(Session& session, const std::string& text, const Record& record);
 // The 4 bytes of an integrated flow or time as received, and as a little-endian count.
 Record four_bytes_record(const commands::FourBytes& bytes);
 
