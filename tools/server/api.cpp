@@ -12,7 +12,8 @@ namespace {
 namespace cmd = qk42rt::commands;
 using httplib::Request;
 using httplib::Response;
-using nlohmann::json;
+// Keys in the order written, as the API documents them.
+using json = nlohmann::ordered_json;
 using protocol::Line;
 
 constexpr auto kKeepAliveEvery = std::chrono::seconds(15);

@@ -24,6 +24,6 @@ struct Context {
 void add_api_routes(Router& router, Context& context);
 
 // The JSON of a version as the instruments list and /version give it.
-nlohmann::json version_json(int address, const commands::Version& version);
+nlohmann::ordered_json version_json(int address, const commands::Version& version);
 
 }  // namespace qk42rt::server

@@ -7,7 +7,7 @@
 
 namespace qk42rt::server {
 
-nlohmann::json json_float(float value) {
+nlohmann::ordered_json json_float(float value) {
     if (!std::isfinite(value)) return nullptr;
     char text[32];
     const auto written = std::to_chars(text, text + sizeof text, value);
@@ -16,12 +16,13 @@ nlohmann::json json_float(float value) {
     return shortest;
 }
 
-void send_json(httplib::Response& response, const nlohmann::json& value, int status) {
+void send_json(httplib::Response& response, const nlohmann::ordered_json& value, int status) {
     // Replacement, not an exception, for text that is not UTF-8 (a version text is three
     // bytes as the instrument sent them).
     response.status = status;
-    response.set_content(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                         "application/json");
+    response.set_content(
+        value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
+        "application/json");
 }
 
 void send_error(httplib::Response& response, int status, const std::string& error,

@@ -11,11 +11,11 @@
 
 namespace qk42rt::server {
 
-void send_json(httplib::Response& response, const nlohmann::json& value, int status = 200);
+void send_json(httplib::Response& response, const nlohmann::ordered_json& value, int status = 200);
 
 // A float as JSON: the shortest decimal that reads back as the same float (43.67, not the
 // 43.66999816894531 its widening to double would print).
-nlohmann::json json_float(float value);
+nlohmann::ordered_json json_float(float value);
 
 // `reason` is a status name of libqk42 ("bad_argument", "line_closed", ...) or one of the
 // server's own ("unauthorized", "forbidden", "not_found", "method_not_allowed", "too_large").

@@ -23,11 +23,11 @@ std::string utc_now() {
 }
 
 void ReadingCache::store_reading(int address, int channel, const ChannelReading& reading) {
-    nlohmann::json data{{"time", reading.time},
-                        {"address", address},
-                        {"channel", channel},
-                        {"flow", reading.flow ? json_float(*reading.flow) : nullptr},
-                        {"status", reading.status}};
+    nlohmann::ordered_json data{{"time", reading.time},
+                                {"address", address},
+                                {"channel", channel},
+                                {"flow", reading.flow ? json_float(*reading.flow) : nullptr},
+                                {"status", reading.status}};
     channels_[{address, channel}].reading = reading;
     publish("reading", data.dump());
 }
@@ -52,7 +52,7 @@ void ReadingCache::setpoint(int address, int channel, float setpoint) {
     if (known == setpoint) return;
     known = setpoint;
     publish("setpoint",
-            nlohmann::json{
+            nlohmann::ordered_json{
                 {"address", address}, {"channel", channel}, {"setpoint", json_float(setpoint)}}
                 .dump());
     published_.notify_all();
@@ -63,7 +63,7 @@ void ReadingCache::on_off(int address, int state) {
     const auto known = on_offs_.find(address);
     if (known != on_offs_.end() && known->second == state) return;
     on_offs_[address] = state;
-    publish("onoff", nlohmann::json{{"address", address}, {"state", state}}.dump());
+    publish("onoff", nlohmann::ordered_json{{"address", address}, {"state", state}}.dump());
     published_.notify_all();
 }
 
@@ -73,7 +73,7 @@ std::map<int, int> ReadingCache::on_offs() const {
 }
 
 void ReadingCache::line(bool up, const std::string& reason) {
-    nlohmann::json data{{"up", up}, {"reason", reason}};
+    nlohmann::ordered_json data{{"up", up}, {"reason", reason}};
     std::lock_guard lock(mutex_);
     publish("line", data.dump());
     published_.notify_all();
