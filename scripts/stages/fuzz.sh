@@ -3,7 +3,7 @@
 # each for a bounded time from the seed corpus in fuzz/corpus.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${QK42RT_FUZZ_SECONDS:-30}
+seconds=${QK42RT_FUZZ_SECONDS:-20}
 flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer"
 rm -f build-fuzz/crash-* build-fuzz/leak-* build-fuzz/timeout-*
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -329,7 +329,8 @@ TEST(HostScripted, StatusNamesAndTheLastErrorCopy) {
         {QK42_SETTINGS_REFUSED, "settings_refused"},
         {QK42_LINE_CLOSED, "line_closed"},
         {QK42_BAD_ARGUMENT, "bad_argument"},
-        {static_cast<qk42_status>(99), "unknown"},
+        // 15 is no status, yet a value the enumeration can hold (its range is 0 to 15).
+        {static_cast<qk42_status>(15), "unknown"},
     };
     for (const auto& [status, name] : names) EXPECT_STREQ(qk42_status_name(status), name);
 
