@@ -17,6 +17,7 @@
 
 #include "commands/commands.h"
 #include "subcommands.h"
+#include "utc_time.h"
 
 namespace qk42rt::cli {
 namespace {
@@ -63,20 +64,6 @@ struct Sample {
 
 // How often a line that went away is opened again.
 constexpr auto kReopenEvery = std::chrono::seconds(1);
-
-std::string utc_now() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[96];  // room for any int the fields could hold
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(millis.count()));
-    return text;
-}
 
 std::string elapsed_text(double seconds) {
     char text[32];

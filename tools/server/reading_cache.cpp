@@ -8,20 +8,6 @@
 
 namespace qk42rt::server {
 
-std::string utc_now() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(millis.count()));
-    return text;
-}
-
 void ReadingCache::store_reading(int address, int channel, const ChannelReading& reading) {
     nlohmann::ordered_json data{{"time", reading.time},
                                 {"address", address},

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "utc_time.h"
+
 namespace qk42rt::server {
 
 struct ChannelReading {
@@ -67,8 +69,5 @@ class ReadingCache {
     std::deque<Event> events_;
     std::uint64_t sequence_ = 0;
 };
-
-// The time now as "2026-01-02T03:04:05.678Z".
-std::string utc_now();
 
 }  // namespace qk42rt::server

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "protocol/exchange.h"
+#include "utc_time.h"
 
 namespace qk42rt::wire {
 
@@ -37,9 +38,6 @@ std::optional<Recorded> parse_record_line(std::string_view line, std::string& er
 // Hexadecimal bytes as typed: "8E 00 04", "8E0004", "0x8E,0x00"; two digits a byte. Empty,
 // with `error` naming the offending word, when the text is not hex.
 std::optional<Bytes> parse_hex(std::string_view text, std::string& error);
-
-// "2024-05-01T12:00:01.234Z".
-std::string utc_text(std::chrono::system_clock::time_point when);
 
 // Appends recorded exchanges to a file, a whole line at a time, from any thread.
 class Recorder {
