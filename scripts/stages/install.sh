@@ -51,42 +51,47 @@ configure_and_build() { # DIR ARGS...
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_BUILD_TESTS=OFF \
     -DQK42RT_BUILD_BENCH=OFF "$@" >"$work/configure.log" 2>&1 &&
     cmake --build "$dir" -j2 >"$work/build.log" 2>&1 ||
-    { tail -30 "$work/configure.log" "$work/build.log"; return 1; }
+    { cat "$work/configure.log" "$work/build.log" | tail -30; return 1; }
 }
 
 configure_and_build "$build" -DCMAKE_INSTALL_PREFIX=/usr
 step "build in build-deb (for /usr; installed to a temporary prefix first)" $?
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 step "cmake --install --prefix $prefix" $?
+# Configured for /usr, the libraries go to Debian's multiarch folder, under the prefix too.
+libdir=$prefix/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
 
 check_installed() {
   local ok=0 f
-  for f in include/qk42rt.h lib/libqk42rt.so.1.0.0 lib/libqk42rt.so.1 lib/libqk42rt.so \
-    lib/cmake/QK42RT/QK42RTConfig.cmake lib/cmake/QK42RT/QK42RTConfigVersion.cmake \
-    lib/cmake/QK42RT/QK42RTTargets.cmake lib/pkgconfig/qk42rt.pc lib/libqk42rt-portmap.so \
-    include/qk42.h lib/libqk42.so.1.0.0 lib/libqk42.so.1 lib/libqk42.so lib/pkgconfig/qk42.pc \
-    bin/qk42rt bin/qk42rt-sim share/man/man1/qk42rt.1 share/man/man1/qk42rt-sim.1 \
-    share/bash-completion/completions/qk42rt; do
+  for f in libqk42rt.so.1.0.0 libqk42rt.so.1 libqk42rt.so cmake/QK42RT/QK42RTConfig.cmake \
+    cmake/QK42RT/QK42RTConfigVersion.cmake cmake/QK42RT/QK42RTTargets.cmake \
+    pkgconfig/qk42rt.pc libqk42rt-portmap.so libqk42.so.1.0.0 libqk42.so.1 libqk42.so \
+    pkgconfig/qk42.pc; do
+    [[ -e $libdir/$f ]] || { log "missing: ${libdir#"$prefix"/}/$f"; ok=1; }
+  done
+  for f in include/qk42rt.h include/qk42.h bin/qk42rt bin/qk42rt-sim share/man/man1/qk42rt.1 \
+    share/man/man1/qk42rt-sim.1 share/bash-completion/completions/qk42rt \
+    lib/python3/dist-packages/qk42/__init__.py; do
     [[ -e $prefix/$f ]] || { log "missing: $f"; ok=1; }
   done
   # The static core is internal: nothing but the shared library is there to link.
-  if compgen -G "$prefix/lib/*.a" >/dev/null; then log "a static library was installed"; ok=1; fi
+  if compgen -G "$libdir/*.a" >/dev/null; then log "a static library was installed"; ok=1; fi
   local soname
-  soname=$(objdump -p "$prefix/lib/libqk42rt.so.1.0.0" | awk '/SONAME/ {print $2}')
+  soname=$(objdump -p "$libdir/libqk42rt.so.1.0.0" | awk '/SONAME/ {print $2}')
   [[ $soname == libqk42rt.so.1 ]] || { log "soname '$soname'"; ok=1; }
-  soname=$(objdump -p "$prefix/lib/libqk42.so.1.0.0" | awk '/SONAME/ {print $2}')
+  soname=$(objdump -p "$libdir/libqk42.so.1.0.0" | awk '/SONAME/ {print $2}')
   [[ $soname == libqk42.so.1 ]] || { log "libqk42 soname '$soname'"; ok=1; }
-  grep -q 'QK42RT::qk42 ' "$prefix/lib/cmake/QK42RT/QK42RTTargets.cmake" ||
+  grep -q 'QK42RT::qk42 ' "$libdir/cmake/QK42RT/QK42RTTargets.cmake" ||
     { log "no QK42RT::qk42 target"; ok=1; }
-  [[ $(readlink "$prefix/lib/libqk42rt.so") == libqk42rt.so.1 ]] || { log "dev link"; ok=1; }
-  grep -qx "prefix=$prefix" "$prefix/lib/pkgconfig/qk42rt.pc" || { log "pc prefix"; ok=1; }
+  [[ $(readlink "$libdir/libqk42rt.so") == libqk42rt.so.1 ]] || { log "dev link"; ok=1; }
+  grep -qx "prefix=$prefix" "$libdir/pkgconfig/qk42rt.pc" || { log "pc prefix"; ok=1; }
   return $ok
 }
 check_installed
 step "installed files, sonames libqk42rt.so.1 and libqk42.so.1, no static core" $?
 
 # The preload exports its one hook and nothing that could stand in for a host's symbols.
-exports=$(nm -D --defined-only "$prefix/lib/libqk42rt-portmap.so" | awk '{print $3}')
+exports=$(nm -D --defined-only "$libdir/libqk42rt-portmap.so" | awk '{print $3}')
 [[ $exports == qk42rt_test_device_for_port ]]
 step "libqk42rt-portmap.so exports only qk42rt_test_device_for_port" $?
 
@@ -121,7 +126,7 @@ step "man pages match --help of both tools" $man_ok
 
 # --- the example hosts, out of tree -----------------------------------------------------------
 cp -r "$root/examples" "$work/examples"
-make -s -C "$work/examples/c_host" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+make -s -C "$work/examples/c_host" PKG_CONFIG_PATH="$libdir/pkgconfig" \
   CFLAGS="-O2 -Wall -Wextra -Wpedantic -Werror" >"$work/c_host.log" 2>&1 ||
   cat "$work/c_host.log"
 [[ -x $work/examples/c_host/qk42rt-c-host ]]
@@ -133,7 +138,7 @@ step "C host built through pkg-config (PKG_CONFIG_PATH)" $?
 [[ -x $work/cpp_build/qk42rt-cpp-host ]]
 step "C++ host built through find_package(QK42RT) (CMAKE_PREFIX_PATH)" $?
 
-make -s -C "$work/examples/qk42_host" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+make -s -C "$work/examples/qk42_host" PKG_CONFIG_PATH="$libdir/pkgconfig" \
   CFLAGS="-O2 -Wall -Wextra -Wpedantic -Werror" >"$work/qk42_host.log" 2>&1 ||
   cat "$work/qk42_host.log"
 [[ -x $work/examples/qk42_host/qk42-host ]]
@@ -157,11 +162,11 @@ start_sim
 step "qk42rt-sim started (--link), set up with the installed qk42rt" $?
 
 expected=$(for c in 1 2 3 4 5 6 7 8; do echo "channel $c: flow ${c}0.5 status 0"; done)
-preload=(env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$link")
+preload=(env LD_PRELOAD="$libdir/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$link")
 run_host() { # NAME HOST ARGS...: eight flows, exit 0
   local name=$1 out
   shift
-  out=$("${preload[@]}" LD_LIBRARY_PATH="$prefix/lib" "$@" 2>"$work/host.err")
+  out=$("${preload[@]}" LD_LIBRARY_PATH="$libdir" "$@" 2>"$work/host.err")
   local rc=$?
   [[ $rc -eq 0 && $out == "$expected" ]] ||
     { log "$name: exit $rc"; log "$out"; cat "$work/host.err"; return 1; }
@@ -172,7 +177,7 @@ run_host "C++ host" "$work/cpp_build/qk42rt-cpp-host" "$sim_port" 1
 step "C++ host prints the eight flows from the simulator (port $sim_port via preload)" $?
 
 # A call that fails makes the host exit non-zero: address 2 is not simulated, so no reply.
-"${preload[@]}" LD_LIBRARY_PATH="$prefix/lib" "$work/examples/c_host/qk42rt-c-host" "$sim_port" 2 \
+"${preload[@]}" LD_LIBRARY_PATH="$libdir" "$work/examples/c_host/qk42rt-c-host" "$sim_port" 2 \
   >/dev/null 2>&1
 [[ $? -eq 1 ]]
 step "C host exits 1 when the instrument does not answer" $?
@@ -180,11 +185,11 @@ step "C host exits 1 when the instrument does not answer" $?
 # The libqk42 host names its line by device string: the pseudo-terminal, then TCP.
 qk42_expected=$(echo "version 1.2, kind C, info 8 1"; echo "$expected")
 for device in "$link" "$sim_tcp"; do
-  out=$(LD_LIBRARY_PATH="$prefix/lib" "$work/examples/qk42_host/qk42-host" "$device" 2>"$work/host.err")
+  out=$(LD_LIBRARY_PATH="$libdir" "$work/examples/qk42_host/qk42-host" "$device" 2>"$work/host.err")
   [[ $? -eq 0 && $out == "$qk42_expected" ]] || { log "$out"; cat "$work/host.err"; false; }
   step "libqk42 host prints version and eight flows from $device" $?
 done
-LD_LIBRARY_PATH="$prefix/lib" "$work/examples/qk42_host/qk42-host" "tcp://127.0.0.1:1" 2>"$work/host.err"
+LD_LIBRARY_PATH="$libdir" "$work/examples/qk42_host/qk42-host" "tcp://127.0.0.1:1" 2>"$work/host.err"
 [[ $? -eq 1 ]] && grep -q "cannot open tcp://127.0.0.1:1: connection refused (cannot_open)" "$work/host.err"
 step "libqk42 host says why it cannot open a refused tcp:// line" $?
 python_read='import qk42, sys
@@ -192,17 +197,17 @@ with qk42.open(sys.argv[1]) as line:
     inst = line.instrument(1)
     print(inst.version().text, inst.flow(3).value)'
 out=$(cd / && PYTHONPATH="$prefix/lib/python3/dist-packages" \
-  QK42_LIBRARY="$prefix/lib/libqk42.so.1" PYTHONDONTWRITEBYTECODE=1 \
+  QK42_LIBRARY="$libdir/libqk42.so.1" PYTHONDONTWRITEBYTECODE=1 \
   /usr/bin/python3 -c "$python_read" "$sim_tcp" 2>&1)
 [[ $out == "1.2 30.5" ]] || { log "$out"; false; }
 step "Python package qk42 from the prefix reads the simulator over TCP" $?
-env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$work/nothing" \
+env LD_PRELOAD="$libdir/libqk42rt-portmap.so" QK42RT_PORT_MAP="$sim_port=$work/nothing" \
   "$work/cpp_build/qk42rt-cpp-host" "$sim_port" >/dev/null 2>&1
 [[ $? -eq 1 ]]
 step "C++ host exits 1 when its port cannot be opened" $?
 
 # The preload serves any program that opens ports by number, and says which entries it skips.
-out=$(env LD_PRELOAD="$prefix/lib/libqk42rt-portmap.so" QK42RT_PORT_MAP="oops,$sim_port=$link" \
+out=$(env LD_PRELOAD="$libdir/libqk42rt-portmap.so" QK42RT_PORT_MAP="oops,$sim_port=$link" \
   "$prefix/bin/qk42rt" --port "$sim_port" flow 3 2>"$work/portmap.err")
 [[ $? -eq 0 && $out == *30.5* ]] && grep -q 'ignoring "oops"' "$work/portmap.err"
 step "preload maps --port $sim_port of qk42rt, reports a malformed entry" $?
