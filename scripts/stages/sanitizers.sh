@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# tests where threads meet (the legacy functions' lock, libqk42's line locks) built with
-# ThreadSanitizer.
+# tests where threads meet (the legacy functions' lock, libqk42's line locks, the device-server
+# lines' name lookups) built with ThreadSanitizer.
 # Warnings are errors in the plain build; sanitizer builds only warn (GCC reports false
 # "maybe-uninitialized" inside the standard library under ASan).
 set -euo pipefail
@@ -28,6 +28,6 @@ tsan="-fsanitize=thread -fno-omit-frame-pointer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
   -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
-cmake --build build-tsan -j2 --target exports_test reliability_test host_test
+cmake --build build-tsan -j2 --target exports_test reliability_test host_test network_line_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure -j2 -R 'Thread|Unplug|Signals'
+  ctest --test-dir build-tsan --output-on-failure -j2 -R 'Thread|Unplug|Signals|^DeviceServer\.'

@@ -5,6 +5,9 @@
 
 #include <bit>
 #include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "commands/commands.h"
 #include "port/open_port.h"
@@ -91,6 +94,41 @@ TEST(DeviceServer, ARefusedConnectionSaysSoAtOnce) {
         EXPECT_EQ(opened.reason, "connection refused");
         EXPECT_LT(ms_since(start), 1000.0);
     }
+}
+
+// A name goes to the resolver on a thread of its own, an address does not; several threads
+// opening at once each get their own answer, and a name nobody knows is refused with a reason
+// within the connect limit.
+TEST(DeviceServer, NamesAndAddressesOpenFromSeveralThreadsAtOnce) {
+    LoopbackServer server([](int connection) {
+        while (read_bytes(connection, 2, 2s).size() == 2) {
+            write_bytes(connection, hex("00 00 00 20 41"));  // status 0, 10.0
+        }
+    });
+    const std::string port = std::to_string(server.port());
+    std::vector<std::string> failures(4);
+    std::vector<std::thread> openers;
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        openers.emplace_back([&, i] {
+            const std::string device = (i % 2 ? "tcp://localhost:" : "tcp://127.0.0.1:") + port;
+            const OpenResult opened = open_device(device);
+            if (opened.status != OpenStatus::opened) {
+                failures[i] = device + ": " + opened.reason;
+                return;
+            }
+            protocol::Line line(opened.port.get());
+            const auto reading = commands::read_flow(line, 1, 1);
+            if (!reading.ok()) failures[i] = device + ": " + describe(reading.error());
+        });
+    }
+    for (auto& opener : openers) opener.join();
+    for (const auto& failure : failures) EXPECT_EQ(failure, "");
+
+    const auto start = Clock::now();
+    const OpenResult unknown = open_device("tcp://no-such-host.invalid:" + port);
+    EXPECT_EQ(unknown.status, OpenStatus::cannot_open);
+    EXPECT_FALSE(unknown.reason.empty());
+    EXPECT_LT(ms_since(start), 3500.0) << unknown.reason;
 }
 
 // What the library sends to open an RFC 2217 line, in order: its own option requests, the two
