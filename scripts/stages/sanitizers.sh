@@ -7,9 +7,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+# Unity builds (a batch of sources per compiler run) take about a quarter less time here: the
+# plain build, which the packages come from, compiles file by file.
 asan="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
-  -DQK42RT_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$asan" \
+  -DCMAKE_UNITY_BUILD=ON -DQK42RT_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$asan" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j2
@@ -26,6 +28,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 build-asan/tests/qk42rt-soak --exch
 
 tsan="-fsanitize=thread -fno-omit-frame-pointer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
+  -DCMAKE_UNITY_BUILD=ON \
   -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build build-tsan -j2 --target exports_test reliability_test host_test network_line_test

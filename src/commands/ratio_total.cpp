@@ -8,14 +8,10 @@ namespace {
 
 using protocol::Code;
 
-std::uint8_t header(int address, Code code) {
-    return protocol::header_byte(address, code);
-}
-
 }  // namespace
 
 Outcome<RatioTotal> read_ratio_total(Line& line, int address) {
-    Checked checked = run(line, {header(address, Code::read_ratio_total)});
+    Checked checked = run(line, {protocol::header_byte(address, Code::read_ratio_total)});
     if (checked.error) return *checked.error;
     const auto& bytes = checked.reply.bytes;
     RatioTotal config;
@@ -30,14 +26,14 @@ Outcome<Done> set_ratio_total(Line& line, int address, const RatioTotal& config)
     const auto value = protocol::nibble_pair(config.value);
     const auto channels = static_cast<std::uint8_t>((protocol::channel_byte(config.channel2) << 4) |
                                                     protocol::channel_byte(config.channel3));
-    return run_for_done(
-        line, {header(address, Code::set_ratio_total), protocol::channel_byte(config.channel),
-               value[0], value[1], channels});
+    return run_for_done(line,
+                        {protocol::header_byte(address, Code::set_ratio_total),
+                         protocol::channel_byte(config.channel), value[0], value[1], channels});
 }
 
 Outcome<Done> control_ratio_total(Line& line, int address, int mode) {
-    return run_for_done(
-        line, {header(address, Code::control_ratio_total), protocol::remainder_byte(mode, 3)});
+    return run_for_done(line, {protocol::header_byte(address, Code::control_ratio_total),
+                               protocol::remainder_byte(mode, 3)});
 }
 
 }  // namespace qk42rt::commands
