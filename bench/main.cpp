@@ -7,14 +7,12 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <exception>
-#include <fstream>
 #include <string>
 #include <string_view>
 
-#include "machine.h"
 #include "phases.h"
+#include "report.h"
 
 namespace {
 
@@ -132,17 +130,5 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    char date[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-    const std::string text =
-        report.markdown(std::string("Benchmark run of ") + date, qk42rt::bench::describe_machine());
-    std::ofstream file(out);
-    file << text;
-    std::fputs(text.c_str(), stdout);
-    if (!file) {
-        std::fprintf(stderr, "qk42rt-bench: cannot write %s\n", out.c_str());
-        return 1;
-    }
-    return strict && !report.all_met() ? 3 : 0;
+    return qk42rt::bench::publish(report, "Benchmark run", out, strict, "qk42rt-bench");
 }

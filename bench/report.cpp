@@ -1,6 +1,10 @@
 #include "report.h"
 
 #include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "machine.h"
 
 namespace qk42rt::bench {
 namespace {
@@ -49,6 +53,22 @@ std::string fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
+}
+
+int publish(const Report& report, const std::string& title, const std::string& out, bool strict,
+            const char* program) {
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    const std::string text = report.markdown(title + " of " + date, describe_machine());
+    std::ofstream file(out);
+    file << text;
+    std::fputs(text.c_str(), stdout);
+    if (!file) {
+        std::fprintf(stderr, "%s: cannot write %s\n", program, out.c_str());
+        return 1;
+    }
+    return strict && !report.all_met() ? 3 : 0;
 }
 
 }  // namespace qk42rt::bench

@@ -30,6 +30,12 @@ class Report {
     bool all_met_ = true;
 };
 
+// Ends a benchmark program: the report titled "<title> of <date> UTC" with the machine's line,
+// written to `out` and printed. Its exit status: 1 when the file cannot be written, 3 when
+// `strict` and a target was missed, else 0. `program` names the writer in its message.
+int publish(const Report& report, const std::string& title, const std::string& out, bool strict,
+            const char* program);
+
 // Numbers as the tables show them.
 std::string fixed(double value, int decimals);
 

@@ -6,13 +6,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <exception>
-#include <fstream>
 #include <string>
 #include <string_view>
 
-#include "machine.h"
+#include "report.h"
 #include "serve_bench.h"
 
 namespace {
@@ -108,17 +106,6 @@ int main(int argc, char** argv) {
         std::to_string(faults.wrong_answers) + ", " + std::to_string(faults.unclean_stops), "0, 0",
         faults.wrong_answers == 0 && faults.unclean_stops == 0);
 
-    char date[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-    const std::string text = report.markdown(std::string("Server benchmark run of ") + date,
-                                             qk42rt::bench::describe_machine());
-    std::ofstream file(out);
-    file << text;
-    std::fputs(text.c_str(), stdout);
-    if (!file) {
-        std::fprintf(stderr, "qk42rt-serve-bench: cannot write %s\n", out.c_str());
-        return 1;
-    }
-    return strict && !report.all_met() ? 3 : 0;
+    return qk42rt::bench::publish(report, "Server benchmark run", out, strict,
+                                  "qk42rt-serve-bench");
 }
