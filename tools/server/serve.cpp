@@ -15,6 +15,7 @@
 #include "poller.h"
 #include "port/device_string.h"
 #include "serve_options.h"
+#include "stop_signals.h"
 
 namespace qk42rt::server {
 namespace {
@@ -96,12 +97,7 @@ int serve(const ServeOptions& options) {
     policy.reads_need_token = !loopback;
 
     // Only the thread below takes these signals; every other thread is started after.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    const sigset_t stop_signals = block_stop_signals();
 
     Metrics metrics;
     ReadingCache cache;

@@ -18,6 +18,7 @@
 #include "port/device_string.h"
 #include "replay_book.h"
 #include "simulator.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -221,12 +222,7 @@ int main(int argc, char** argv) {
     }
 
     // Blocked before the serving thread starts, so that only sigwait below receives them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    const sigset_t stop_signals = qk42rt::block_stop_signals();
 
     int status = 0;
     try {
