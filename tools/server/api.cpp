@@ -40,6 +40,13 @@ json four_bytes_json(const cmd::FourBytes& bytes) {
     return {{"bytes", text}, {"count", count}};
 }
 
+json ratio_total_json(const cmd::RatioTotal& r) {
+    return {{"channel", r.channel},
+            {"value", r.value},
+            {"channel2", r.channel2},
+            {"channel3", r.channel3}};
+}
+
 // The handlers' common steps.
 class Api {
   public:
@@ -270,12 +277,7 @@ void add_instrument_routes(Router& router, Api api) {
                    if (!api.address(m, res, a)) return;
                    api.one(
                        res, [&](Line& line) { return cmd::read_ratio_total(line, a); },
-                       [&](const cmd::RatioTotal& r) {
-                           send_json(res, {{"channel", r.channel},
-                                           {"value", r.value},
-                                           {"channel2", r.channel2},
-                                           {"channel3", r.channel3}});
-                       });
+                       [&](const cmd::RatioTotal& r) { send_json(res, ratio_total_json(r)); });
                });
     router.add("PUT", path(kAddress, "/ratio-total").c_str(), Kind::write,
                [api, &c](const Request& req, Response& res, const std::smatch& m) {
@@ -288,12 +290,7 @@ void add_instrument_routes(Router& router, Api api) {
                    if (!Api::body_ok(body, res)) return;
                    api.one(
                        res, [&](Line& line) { return cmd::set_ratio_total(line, a, r); },
-                       [&](Done) {
-                           send_json(res, {{"channel", r.channel},
-                                           {"value", r.value},
-                                           {"channel2", r.channel2},
-                                           {"channel3", r.channel3}});
-                       });
+                       [&](Done) { send_json(res, ratio_total_json(r)); });
                });
     router.add("PUT", path(kAddress, "/ratio-mode").c_str(), Kind::write,
                [api, &c](const Request& req, Response& res, const std::smatch& m) {
