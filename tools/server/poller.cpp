@@ -17,6 +17,7 @@ Poller::Poller(Context& context, std::chrono::milliseconds interval)
 }
 
 Poller::~Poller() {
+    jobs_->poller_gone = true;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -30,7 +31,7 @@ void Poller::run() {
     for (long cycle = 0;; ++cycle) {
         // A cycle still waiting in the queue (a slow line, many clients) is not doubled; the
         // clients' own jobs never hold polling back.
-        if (*queued_ == 0) post_cycle(cycle % kSettingsEvery == 0);
+        if (jobs_->queued == 0) post_cycle(cycle % kSettingsEvery == 0);
         next += interval_;
         std::unique_lock lock(mutex_);
         if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
@@ -41,16 +42,19 @@ void Poller::post_cycle(bool with_settings) {
     for (const int address : c_.instruments.addresses()) {
         // Counted out when the job is destroyed: after it ran, or when the worker dropped it
         // because the line was down.
-        ++*queued_;
-        std::shared_ptr<void> counted_out(nullptr, [queued = queued_](void*) { --*queued; });
-        c_.worker.post([this, address, with_settings, counted_out](Line& line) -> JobResult {
+        ++jobs_->queued;
+        std::shared_ptr<void> counted_out(nullptr, [jobs = jobs_](void*) { --jobs->queued; });
+        // The job holds no reference to the poller: it may run after the poller is gone.
+        c_.worker.post([jobs = jobs_, &cache = c_.cache, &metrics = c_.metrics, address,
+                        with_settings, counted_out](Line& line) -> JobResult {
+            if (jobs->poller_gone) return std::nullopt;
             // The eight readings go to the subscribers together: one wake-up, not eight.
             std::vector<ChannelReading> readings;
             for (int channel = 1; channel <= 8; ++channel) {
                 const auto flow =
-                    timed(c_.metrics, [&] { return cmd::read_flow(line, address, channel); });
+                    timed(metrics, [&] { return cmd::read_flow(line, address, channel); });
                 if (!flow.ok()) {
-                    c_.cache.readings(address, readings);
+                    cache.readings(address, readings);
                     return flow.error();
                 }
                 const cmd::Reading& r = flow.value();
@@ -58,17 +62,17 @@ void Poller::post_cycle(bool with_settings) {
                     {r.flagged_invalid ? std::nullopt : std::optional<float>(r.value), r.status,
                      utc_now()});
             }
-            c_.cache.readings(address, readings);
+            cache.readings(address, readings);
             if (!with_settings) return std::nullopt;
             for (int channel = 1; channel <= 8; ++channel) {
                 const auto setpoint =
-                    timed(c_.metrics, [&] { return cmd::read_setpoint(line, address, channel); });
+                    timed(metrics, [&] { return cmd::read_setpoint(line, address, channel); });
                 if (!setpoint.ok()) return setpoint.error();
-                c_.cache.setpoint(address, channel, setpoint.value().value);
+                cache.setpoint(address, channel, setpoint.value().value);
             }
-            const auto state = timed(c_.metrics, [&] { return cmd::read_on_off(line, address); });
+            const auto state = timed(metrics, [&] { return cmd::read_on_off(line, address); });
             if (!state.ok()) return state.error();
-            c_.cache.on_off(address, state.value());
+            cache.on_off(address, state.value());
             return std::nullopt;
         });
     }

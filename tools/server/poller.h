@@ -1,5 +1,7 @@
 // Reads the flow of every served channel every interval (and now and then the setpoints and
 // on/off states) into the cache, as jobs on the line worker's queue like any client's.
+// The context's cache and metrics must outlive its worker: a job in flight when the poller
+// stops still finishes into them. Jobs still queued then run no exchange.
 #pragma once
 
 #include <atomic>
@@ -26,9 +28,14 @@ class Poller {
 
     Context& c_;
     const std::chrono::milliseconds interval_;
-    // The poller's own jobs still in the queue (run or dropped, each counts itself out): a
-    // cycle is skipped while the last one waits, however many clients' jobs wait beside it.
-    std::shared_ptr<std::atomic<int>> queued_ = std::make_shared<std::atomic<int>>(0);
+    // Shared with the jobs in the queue, which may outlive the poller.
+    struct Jobs {
+        // Still in the queue (run or dropped, each counts itself out): a cycle is skipped
+        // while the last one waits, however many clients' jobs wait beside it.
+        std::atomic<int> queued{0};
+        std::atomic<bool> poller_gone{false};
+    };
+    std::shared_ptr<Jobs> jobs_ = std::make_shared<Jobs>();
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
