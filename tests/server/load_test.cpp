@@ -2,9 +2,14 @@
 // another request, the exchanges never interleaved on the wire (the simulator's transcript:
 // each request followed by its reply, no stray byte), and the poller still polling for the
 // event stream meanwhile.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -120,6 +125,53 @@ TEST(ServeLoad, SixteenClientsForThirtySecondsNeverCrossOrInterleave) {
         }
     }
     EXPECT_GT(exchanges, requests.load()) << "each request at least one exchange, plus polling";
+}
+
+// Many programs connecting in the same instant (a lab's scripts started together) are each
+// answered: the kernel holds them all until the server takes them. With a short queue it drops
+// the handshakes beyond it; the clients retry a second later, and some are reset.
+TEST(ServeLoad, ABurstOfConnectionsIsHeldUntilTheServerTakesThem) {
+    constexpr int kBurst = 64;
+    sim::Simulator sim(test_sim_options({1}));
+    Served served(sim.slave_path(), {"--address", "1"});
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(served.port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = "GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+
+    // Frozen, the server takes no connection: every one of the burst waits in the kernel's
+    // queue. A handshake on loopback completes within the connect call, or never while the
+    // queue is full; the limit only bounds the wait when it is.
+    served.signal(SIGSTOP);
+    std::vector<int> sockets;
+    for (int i = 0; i < kBurst; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockets.push_back(fd);
+        const timeval limit{3, 0};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        const timeval reply_limit{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &reply_limit, sizeof reply_limit);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+            served.signal(SIGCONT);
+            FAIL() << "connection " << i + 1 << " of " << kBurst << " was not taken into the queue";
+        }
+        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(request.size()));
+    }
+    served.signal(SIGCONT);
+    int answered = 0;
+    for (const int fd : sockets) {
+        std::string reply;
+        char buffer[512];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            reply.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (reply.rfind("HTTP/1.1 200", 0) == 0) ++answered;
+        ::close(fd);
+    }
+    EXPECT_EQ(answered, kBurst);
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ class Served {
     httplib::Client client() const;
     // Stops the server with SIGTERM; its exit status and output.
     Finished stop();
+    // Sends `signal` to the server (SIGSTOP and SIGCONT freeze and thaw it).
+    void signal(int signal) { process_->send_signal(signal); }
     std::string stderr_so_far();
 
   private:

@@ -137,7 +137,9 @@ int serve(const ServeOptions& options) {
     http.set_tcp_nodelay(true);
     // SO_REUSEADDR alone: httplib's default adds SO_REUSEPORT, with which a second server on
     // the same port starts too and the kernel splits connections between two lines.
-    http.set_socket_options([](socket_t socket) {
+    socket_t listening = INVALID_SOCKET;
+    http.set_socket_options([&listening](socket_t socket) {
+        listening = socket;
         const int yes = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
@@ -160,7 +162,9 @@ int serve(const ServeOptions& options) {
     const int port = where.port == 0
                          ? http.bind_to_any_port(where.host)
                          : (http.bind_to_port(where.host, where.port) ? where.port : -1);
-    if (port < 0) {
+    // httplib listens with a backlog of 5: a burst of clients (a dozen scripts started together)
+    // overflowed it, and the kernel reset some of them. Listening again raises it.
+    if (port < 0 || ::listen(listening, SOMAXCONN) != 0) {
         return refuse("cannot listen on " + host_port_text(where.host, where.port));
     }
     std::printf("listening: http://%s/\n",
