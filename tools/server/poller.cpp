@@ -17,10 +17,9 @@ Poller::Poller(Context& context, std::chrono::milliseconds interval)
 }
 
 Poller::~Poller() {
-    jobs_->poller_gone = true;
     {
         std::lock_guard lock(mutex_);
-        stopping_ = true;
+        jobs_->stopping = true;
     }
     wake_.notify_all();
     thread_.join();
@@ -34,7 +33,7 @@ void Poller::run() {
         if (jobs_->queued == 0) post_cycle(cycle % kSettingsEvery == 0);
         next += interval_;
         std::unique_lock lock(mutex_);
-        if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
+        if (wake_.wait_until(lock, next, [this] { return jobs_->stopping.load(); })) return;
     }
 }
 
@@ -47,7 +46,7 @@ void Poller::post_cycle(bool with_settings) {
         // The job holds no reference to the poller: it may run after the poller is gone.
         c_.worker.post([jobs = jobs_, &cache = c_.cache, &metrics = c_.metrics, address,
                         with_settings, counted_out](Line& line) -> JobResult {
-            if (jobs->poller_gone) return std::nullopt;
+            if (jobs->stopping) return std::nullopt;
             // The eight readings go to the subscribers together: one wake-up, not eight.
             std::vector<ChannelReading> readings;
             for (int channel = 1; channel <= 8; ++channel) {

@@ -33,12 +33,12 @@ class Poller {
         // Still in the queue (run or dropped, each counts itself out): a cycle is skipped
         // while the last one waits, however many clients' jobs wait beside it.
         std::atomic<int> queued{0};
-        std::atomic<bool> poller_gone{false};
+        // Set under mutex_: wakes the poller's thread, and tells queued jobs not to run.
+        std::atomic<bool> stopping{false};
     };
     std::shared_ptr<Jobs> jobs_ = std::make_shared<Jobs>();
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool stopping_ = false;
     std::thread thread_;
 };
 
