@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "pty_master.h"
 #include "served.h"
 
 namespace qk42rt::testing {
@@ -143,33 +143,38 @@ TEST(ServeLoad, ABurstOfConnectionsIsHeldUntilTheServerTakesThem) {
     // Frozen, the server takes no connection: every one of the burst waits in the kernel's
     // queue. A handshake on loopback completes within the connect call, or never while the
     // queue is full; the limit only bounds the wait when it is.
+    std::vector<sim::UniqueFd> sockets;
+    std::string refused;  // why the burst stopped short
     served.signal(SIGSTOP);
-    std::vector<int> sockets;
-    for (int i = 0; i < kBurst; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ASSERT_GE(fd, 0);
-        sockets.push_back(fd);
+    for (int i = 0; i < kBurst && refused.empty(); ++i) {
+        sim::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         const timeval limit{3, 0};
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         const timeval reply_limit{10, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &reply_limit, sizeof reply_limit);
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-            served.signal(SIGCONT);
-            FAIL() << "connection " << i + 1 << " of " << kBurst << " was not taken into the queue";
+        const std::string which =
+            "connection " + std::to_string(i + 1) + " of " + std::to_string(kBurst);
+        if (fd.get() < 0 ||
+            setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
+            setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &reply_limit, sizeof reply_limit) != 0) {
+            refused = which + ": no socket";
+        } else if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+            refused = which + " was not taken into the queue";
+        } else if (::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+                   static_cast<ssize_t>(request.size())) {
+            refused = which + ": the request was not sent";
         }
-        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(request.size()));
+        sockets.push_back(std::move(fd));
     }
     served.signal(SIGCONT);
+    ASSERT_EQ(refused, "");
+
     int answered = 0;
-    for (const int fd : sockets) {
+    for (const sim::UniqueFd& fd : sockets) {
         std::string reply;
         char buffer[512];
-        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        for (ssize_t got; (got = ::recv(fd.get(), buffer, sizeof buffer, 0)) > 0;) {
             reply.append(buffer, static_cast<std::size_t>(got));
         }
         if (reply.rfind("HTTP/1.1 200", 0) == 0) ++answered;
-        ::close(fd);
     }
     EXPECT_EQ(answered, kBurst);
 }
