@@ -8,6 +8,7 @@
 
 #include "protocol/exchange.h"
 #include "protocol/outcome.h"
+#include "protocol/request.h"
 
 namespace qk42rt::commands {
 
@@ -36,12 +37,7 @@ Outcome<FourBytes> read_inttime(Line& line, int address);
 Outcome<Done> int_control(Line& line, int address, int control);
 
 // Ratio and total.
-struct RatioTotal {
-    int channel = 1;
-    int value = 0;
-    int channel2 = 1;
-    int channel3 = 1;
-};
+using RatioTotal = protocol::RatioTotal;
 Outcome<RatioTotal> read_ratio_total(Line& line, int address);
 Outcome<Done> set_ratio_total(Line& line, int address, const RatioTotal& config);
 Outcome<Done> control_ratio_total(Line& line, int address, int mode);

@@ -2,14 +2,13 @@
 // on byte for byte; the library does not interpret them.
 #include "commands/commands.h"
 #include "commands/run.h"
-#include "protocol/frame.h"
 
 namespace qk42rt::commands {
 namespace {
 
-using protocol::Code;
+namespace op = protocol::op;
 
-Outcome<FourBytes> four_bytes_of(Line& line, const protocol::Request& request) {
+Outcome<FourBytes> four_bytes_of(Line& line, const protocol::TypedRequest& request) {
     Checked checked = run(line, request);
     if (checked.error) return *checked.error;
     const auto& bytes = checked.reply.bytes;
@@ -19,18 +18,15 @@ Outcome<FourBytes> four_bytes_of(Line& line, const protocol::Request& request) {
 }  // namespace
 
 Outcome<FourBytes> read_intflow(Line& line, int address, int channel) {
-    return four_bytes_of(line, {protocol::header_byte(address, Code::read_intflow),
-                                protocol::channel_byte(channel)});
+    return four_bytes_of(line, {address, op::ReadIntflow{channel}});
 }
 
 Outcome<FourBytes> read_inttime(Line& line, int address) {
-    return four_bytes_of(line, {protocol::header_byte(address, Code::read_inttime)});
+    return four_bytes_of(line, {address, op::ReadInttime{}});
 }
 
 Outcome<Done> int_control(Line& line, int address, int control) {
-    // The control code is the instrument's: its low 8 bits go out unchecked, bit 7 included.
-    return run_for_done(
-        line, {protocol::header_byte(address, Code::int_control), protocol::low_byte(control)});
+    return run_for_done(line, {address, op::IntControl{control}});
 }
 
 }  // namespace qk42rt::commands

@@ -6,18 +6,16 @@
 namespace qk42rt::commands {
 namespace {
 
-constexpr std::uint8_t kFlowInvalidBit = 0x08;  // the flow reading alone reports -1.0
+namespace op = protocol::op;
 
-Outcome<Reading> read_channel_value(Line& line, protocol::Code code, int address, int channel) {
-    const protocol::Request request{protocol::header_byte(address, code),
-                                    protocol::channel_byte(channel)};
+Outcome<Reading> read_channel_value(Line& line, const protocol::TypedRequest& request, bool flow) {
     Checked checked = run(line, request);
     if (checked.error) return *checked.error;
     const auto& bytes = checked.reply.bytes;
     Reading reading;
-    reading.status = bytes[0] & 0x07;
+    reading.status = protocol::status_of(bytes[0]);
     reading.value = protocol::reply_float(std::span<const std::uint8_t, 4>(bytes.data() + 1, 4));
-    if (code == protocol::Code::read_flow && (bytes[0] & kFlowInvalidBit)) {
+    if (flow && protocol::flow_flagged_invalid(bytes[0])) {
         reading.value = -1.0f;
         reading.flagged_invalid = true;
     }
@@ -27,15 +25,15 @@ Outcome<Reading> read_channel_value(Line& line, protocol::Code code, int address
 }  // namespace
 
 Outcome<Reading> read_flow(Line& line, int address, int channel) {
-    return read_channel_value(line, protocol::Code::read_flow, address, channel);
+    return read_channel_value(line, {address, op::ReadFlow{channel}}, true);
 }
 
 Outcome<Reading> read_setpoint(Line& line, int address, int channel) {
-    return read_channel_value(line, protocol::Code::read_setpoint, address, channel);
+    return read_channel_value(line, {address, op::ReadSetpoint{channel}}, false);
 }
 
 Outcome<Reading> read_maxflow(Line& line, int address, int channel) {
-    return read_channel_value(line, protocol::Code::read_maxflow, address, channel);
+    return read_channel_value(line, {address, op::ReadMaxflow{channel}}, false);
 }
 
 }  // namespace qk42rt::commands

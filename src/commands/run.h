@@ -1,10 +1,12 @@
-// The shape every operation shares: one exchange of a request, judged by its command's check.
+// The shape every operation shares: one exchange of a typed request, judged by its command's
+// check.
 #pragma once
 
 #include <optional>
 
 #include "protocol/command_table.h"
 #include "protocol/exchange.h"
+#include "protocol/request.h"
 
 namespace qk42rt::commands {
 
@@ -15,18 +17,17 @@ struct Checked {
     std::optional<Error> error;
 };
 
-inline Checked run(protocol::Line& line, const protocol::Request& request) {
-    const auto code = protocol::code_of(request.header());
-    const std::uint8_t subcode = request.size > 1 ? request.bytes[1] : 0;
-    const protocol::CommandInfo info = *protocol::command_info(code, subcode);
+inline Checked run(protocol::Line& line, const protocol::TypedRequest& request) {
+    const protocol::Request bytes = protocol::encode(request);
+    const protocol::CommandInfo info = protocol::command_of(request.operation);
     Checked checked;
-    checked.reply = line.exchange(request, info.reply_length);
-    checked.error = protocol::judge(checked.reply, info.check, request.header());
+    checked.reply = line.exchange(bytes, info.reply_length);
+    checked.error = protocol::judge(checked.reply, info.check, bytes.header());
     return checked;
 }
 
 // For operations whose only result is success.
-inline Outcome<Done> run_for_done(protocol::Line& line, const protocol::Request& request) {
+inline Outcome<Done> run_for_done(protocol::Line& line, const protocol::TypedRequest& request) {
     Checked checked = run(line, request);
     if (checked.error) return *checked.error;
     return Done{};

@@ -8,34 +8,21 @@
 #include "protocol/frame.h"
 
 namespace qk42rt::commands {
-namespace {
 
-using protocol::Code;
-
-protocol::Request system_request(int address, std::uint8_t subcode) {
-    return {protocol::header_byte(address, Code::system), subcode};
-}
-
-}  // namespace
+namespace op = protocol::op;
 
 Outcome<Version> read_version(Line& line, int address) {
-    Checked checked = run(line, system_request(address, protocol::kSubReadVersion));
+    Checked checked = run(line, {address, op::ReadVersion{}});
     if (checked.error) return *checked.error;
     const auto& bytes = checked.reply.bytes;
-    Version version;
-    switch (bytes[3]) {
-        case 'M':
-            version.kind = 0;
-            break;
-        case 'C':
-            version.kind = 1;
-            break;
-        default: {
-            Error error{Failure::unknown_kind, checked.reply.size, checked.reply.expected};
-            error.got = bytes[3];
-            return error;
-        }
+    const std::optional<int> kind = protocol::kind_of(bytes[3]);
+    if (!kind) {
+        Error error{Failure::unknown_kind, checked.reply.size, checked.reply.expected};
+        error.got = bytes[3];
+        return error;
     }
+    Version version;
+    version.kind = *kind;
     version.info1 = bytes[4];
     version.info2 = bytes[5];
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), 3);
@@ -45,16 +32,11 @@ Outcome<Version> read_version(Line& line, int address) {
 }
 
 Outcome<Done> set_display(Line& line, int address, int flag1, int flag2) {
-    std::uint8_t subcode = protocol::kSubDisplay;
-    if (flag1 != 0) subcode |= 0x02;
-    if (flag2 != 0) subcode |= 0x01;
-    return run_for_done(line, system_request(address, subcode));
+    return run_for_done(line, {address, op::SetDisplay{flag1 != 0, flag2 != 0}});
 }
 
 Outcome<Done> set_key_lock(Line& line, int address, int locked) {
-    std::uint8_t subcode = protocol::kSubKeyLock;
-    if (locked != 0) subcode |= protocol::kKeyLockedBit;
-    return run_for_done(line, system_request(address, subcode));
+    return run_for_done(line, {address, op::SetKeyLock{locked != 0}});
 }
 
 }  // namespace qk42rt::commands

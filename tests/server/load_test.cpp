@@ -143,11 +143,11 @@ TEST(ServeLoad, ABurstOfConnectionsIsHeldUntilTheServerTakesThem) {
     // Frozen, the server takes no connection: every one of the burst waits in the kernel's
     // queue. A handshake on loopback completes within the connect call, or never while the
     // queue is full; the limit only bounds the wait when it is.
-    std::vector<sim::UniqueFd> sockets;
+    std::vector<UniqueFd> sockets;
     std::string refused;  // why the burst stopped short
     served.signal(SIGSTOP);
     for (int i = 0; i < kBurst && refused.empty(); ++i) {
-        sim::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         const timeval limit{3, 0};
         const timeval reply_limit{10, 0};
         const std::string which =
@@ -168,7 +168,7 @@ TEST(ServeLoad, ABurstOfConnectionsIsHeldUntilTheServerTakesThem) {
     ASSERT_EQ(refused, "");
 
     int answered = 0;
-    for (const sim::UniqueFd& fd : sockets) {
+    for (const UniqueFd& fd : sockets) {
         std::string reply;
         char buffer[512];
         for (ssize_t got; (got = ::recv(fd.get(), buffer, sizeof buffer, 0)) > 0;) {

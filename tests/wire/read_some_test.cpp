@@ -55,7 +55,7 @@ void check_read_some(Line& line) {
 }
 
 TEST(ReadSome, OnAPseudoTerminal) {
-    auto master = std::make_unique<sim::PtyMaster>(sim::PtyMaster::open());
+    auto master = std::make_unique<PtyMaster>(PtyMaster::open());
     OpenResult opened = open_serial_device(master->slave_path());
     ASSERT_EQ(opened.status, OpenStatus::opened) << opened.reason;
     Line line{std::move(opened.port),

@@ -65,11 +65,11 @@ int run(const std::vector<std::string>& argv, std::ostream& out, std::ostream& e
     }
     try {
         if (plan.prepared.standalone) return plan.prepared.standalone(out);
-        std::optional<wire::Recorder> recorder;  // --record: kept open until the command is done
+        std::optional<Recorder> recorder;  // --record: kept open until the command is done
         if (plan.line.record) recorder.emplace(*plan.line.record);
         Session session =
             Session::open(plan.device, plan.line.address, plan.line.json, out,
-                          recorder ? wire::recording_trace(*recorder) : protocol::TraceHook{});
+                          recorder ? recording_trace(*recorder) : protocol::TraceHook{});
         return plan.prepared.on_line(session);
     } catch (const InstrumentFailure& failure) {
         out.flush();

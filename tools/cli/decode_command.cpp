@@ -21,7 +21,7 @@ Input read_exchange(const std::string& text) {
     Input input;
     const auto first = text.find_first_not_of(" \t\r");
     if (first != std::string::npos && text[first] == '{') {
-        const auto recorded = wire::parse_record_line(text, input.error);
+        const auto recorded = parse_record_line(text, input.error);
         if (recorded) {
             input.request = recorded->request;
             input.reply = recorded->reply;
@@ -33,7 +33,7 @@ Input read_exchange(const std::string& text) {
         input.error = "more than one '->'";
         return input;
     }
-    input.request = wire::parse_hex(text.substr(0, arrow), input.error);
+    input.request = parse_hex(text.substr(0, arrow), input.error);
     if (!input.request) {
         if (input.error == "not hex bytes: '-'") {
             input.error += " (an unquoted '->' is a redirection to the shell: quote the exchange)";
@@ -46,7 +46,7 @@ Input read_exchange(const std::string& text) {
         return input;
     }
     if (arrow != std::string::npos) {
-        input.reply = wire::parse_hex(text.substr(arrow + 2), input.error);
+        input.reply = parse_hex(text.substr(arrow + 2), input.error);
         if (!input.reply) input.request.reset();
     }
     return input;

@@ -1,18 +1,109 @@
 #include "instrument_model.h"
 
-#include "protocol/command_table.h"
 #include "protocol/frame.h"
+#include "protocol/replies.h"
 
 namespace qk42rt::sim {
 namespace {
 
-using protocol::Code;
+namespace op = protocol::op;
+using Bytes = std::vector<std::uint8_t>;
 
-std::uint8_t nibbles_to_byte(std::uint8_t high, std::uint8_t low) {
-    return static_cast<std::uint8_t>(((high & 0x0Fu) << 4) | (low & 0x0Fu));
+template <std::size_t N>
+Bytes bytes_of(const std::array<std::uint8_t, N>& array) {
+    return Bytes(array.begin(), array.end());
+}
+
+ChannelState& channel_state(InstrumentState& state, int channel) {
+    return state.channels[static_cast<std::size_t>(channel - 1)];
 }
 
 }  // namespace
+
+// Each operation's effect on the instrument, and its reply.
+struct InstrumentModel::Answering {
+    InstrumentModel& model;
+    std::uint8_t ack;
+
+    InstrumentState& state() const { return model.state_; }
+    Bytes acknowledged() const { return {ack}; }
+    Bytes reading(int channel, float value) const {
+        return bytes_of(protocol::reading_reply(channel_state(state(), channel).status, value));
+    }
+
+    Bytes operator()(const op::ReadVersion&) const {
+        const InstrumentState& s = state();
+        return bytes_of(protocol::version_reply(s.version, static_cast<std::uint8_t>(s.kind),
+                                                s.info1, s.info2));
+    }
+    Bytes operator()(const op::SetDisplay& o) const {
+        state().display_flag1 = o.flag1;
+        state().display_flag2 = o.flag2;
+        return model.system_echo(ack, protocol::display_subcode(o.flag1, o.flag2));
+    }
+    Bytes operator()(const op::SetKeyLock& o) const {
+        state().key_locked = o.locked;
+        return model.system_echo(ack, protocol::key_lock_subcode(o.locked));
+    }
+    Bytes operator()(const op::SetUnit& o) const {
+        channel_state(state(), o.channel).unit_code = o.unit - 1;
+        return acknowledged();
+    }
+    Bytes operator()(const op::ReadUnit& o) const {
+        return {static_cast<std::uint8_t>(channel_state(state(), o.channel).unit_code)};
+    }
+    Bytes operator()(const op::ReadFlow& o) const {
+        return reading(o.channel, model.flow_reading(o.channel - 1));
+    }
+    Bytes operator()(const op::ReadSetpoint& o) const {
+        return reading(o.channel, channel_state(state(), o.channel).setpoint);
+    }
+    Bytes operator()(const op::ReadMaxflow& o) const {
+        return reading(o.channel, channel_state(state(), o.channel).maxflow);
+    }
+    Bytes operator()(const op::ReadIntflow& o) const {
+        return bytes_of(protocol::count_bytes(channel_state(state(), o.channel).intflow));
+    }
+    Bytes operator()(const op::ReadInttime&) const {
+        return bytes_of(protocol::count_bytes(state().inttime));
+    }
+    Bytes operator()(const op::IntControl& o) const {
+        model.integration_control(o.control);
+        return acknowledged();
+    }
+    Bytes operator()(const op::ReadRatioTotal&) const {
+        const InstrumentState& s = state();
+        return bytes_of(protocol::ratio_total_reply(
+            {s.ratio_channel + 1, s.ratio_value, s.ratio_channel2 + 1, s.ratio_channel3 + 1}));
+    }
+    Bytes operator()(const op::SetRatioTotal& o) const {
+        InstrumentState& s = state();
+        s.ratio_channel = static_cast<std::uint8_t>(o.config.channel - 1);
+        s.ratio_value = static_cast<std::uint8_t>(o.config.value);
+        s.ratio_channel2 = static_cast<std::uint8_t>(o.config.channel2 - 1);
+        s.ratio_channel3 = static_cast<std::uint8_t>(o.config.channel3 - 1);
+        return acknowledged();
+    }
+    Bytes operator()(const op::ReadOnOff&) const { return {state().on_off}; }
+    Bytes operator()(const op::SetOnOff& o) const {
+        state().on_off = static_cast<std::uint8_t>(o.state);
+        return acknowledged();
+    }
+    Bytes operator()(const op::ControlRatioTotal& o) const {
+        state().ratio_mode = protocol::low_byte(o.mode);  // the byte as it came
+        return acknowledged();
+    }
+    Bytes operator()(const op::SetSetpoint& o) const {
+        channel_state(state(), o.channel).setpoint = o.setpoint;
+        return acknowledged();
+    }
+    Bytes operator()(const op::SetMaxflow& o) const {
+        ChannelState& channel = channel_state(state(), o.channel);
+        channel.maxflow = o.maxflow;
+        channel.maxflow_code = protocol::low_byte(o.code);  // the byte as it came
+        return acknowledged();
+    }
+};
 
 InstrumentModel::InstrumentModel(ModelSettings settings, Clock::time_point start)
     : settings_(settings), last_(start), noise_rng_(settings.noise_seed) {}
@@ -25,106 +116,27 @@ void InstrumentModel::advance(Clock::time_point now) {
     advance_integration(state_, means, seconds, rest_);
 }
 
+std::vector<std::uint8_t> InstrumentModel::answer(const protocol::TypedRequest& request,
+                                                  Clock::time_point now) {
+    advance(now);
+    const std::uint8_t ack = protocol::ack_byte(protocol::encode(request).header());
+    return std::visit(Answering{*this, ack}, request.operation);
+}
+
 std::optional<std::vector<std::uint8_t>> InstrumentModel::answer(
     std::span<const std::uint8_t> request, Clock::time_point now) {
-    if (request.empty()) return std::nullopt;
-    const std::uint8_t header = request[0];
-    const Code code = protocol::code_of(header);
-    if (request.size() != protocol::request_length(code)) return std::nullopt;
-    advance(now);
-
-    const std::uint8_t ack = protocol::ack_byte(header);
-    // Every request with a channel carries it in byte 1, reduced to three bits.
-    const int index = request.size() > 1 ? (request[1] & 0x07) : 0;
-    ChannelState& channel = state_.channels[index];
-
-    switch (code) {
-        case Code::system:
-            if (!protocol::command_info(code, request[1])) return std::nullopt;
-            return answer_system(header, request[1]);
-        case Code::set_unit:
-            channel.unit_code = request[2] & 0x03;
-            return std::vector<std::uint8_t>{ack};
-        case Code::read_unit:
-            return std::vector<std::uint8_t>{static_cast<std::uint8_t>(channel.unit_code)};
-        case Code::read_flow:
-            return reading(channel, flow_reading(index));
-        case Code::read_setpoint:
-            return reading(channel, channel.setpoint);
-        case Code::read_maxflow:
-            return reading(channel, channel.maxflow);
-        case Code::read_intflow: {
-            const std::uint32_t v = channel.intflow;
-            return std::vector<std::uint8_t>{
-                static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-        }
-        case Code::read_inttime: {
-            const std::uint32_t v = state_.inttime;
-            return std::vector<std::uint8_t>{
-                static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-        }
-        case Code::int_control:
-            integration_control(request[1]);
-            return std::vector<std::uint8_t>{ack};
-        case Code::read_ratio_total:
-            return std::vector<std::uint8_t>{
-                static_cast<std::uint8_t>(state_.ratio_channel & 0x07u), state_.ratio_value,
-                static_cast<std::uint8_t>(((state_.ratio_channel2 & 0x07u) << 4) |
-                                          (state_.ratio_channel3 & 0x07u))};
-        case Code::set_ratio_total:
-            state_.ratio_channel = static_cast<std::uint8_t>(index);
-            state_.ratio_value = nibbles_to_byte(request[2], request[3]);
-            state_.ratio_channel2 = static_cast<std::uint8_t>((request[4] >> 4) & 0x07u);
-            state_.ratio_channel3 = static_cast<std::uint8_t>(request[4] & 0x07u);
-            return std::vector<std::uint8_t>{ack};
-        case Code::read_on_off:
-            return std::vector<std::uint8_t>{state_.on_off};
-        case Code::set_on_off:
-            state_.on_off = nibbles_to_byte(request[1], request[2]);
-            return std::vector<std::uint8_t>{ack};
-        case Code::control_ratio_total:
-            state_.ratio_mode = request[1];
-            return std::vector<std::uint8_t>{ack};
-        case Code::set_setpoint:
-            channel.setpoint = protocol::unpacked_float(request.subspan<2, 5>());
-            return std::vector<std::uint8_t>{ack};
-        case Code::set_maxflow:
-            channel.maxflow = protocol::unpacked_float(request.subspan<2, 5>());
-            channel.maxflow_code = request[7];
-            return std::vector<std::uint8_t>{ack};
-    }
-    return std::nullopt;
+    const protocol::ParsedRequest parsed = protocol::parse_request(request);
+    if (!parsed.request) return std::nullopt;
+    return answer(*parsed.request, now);
 }
 
 // Display and key-lock replies echo the state after the change: the acknowledge byte, the
 // sub-code received, the display flags (bit 1 flag 1, bit 0 flag 2), the key lock (0 or 1), 0.
-std::vector<std::uint8_t> InstrumentModel::answer_system(std::uint8_t header,
-                                                         std::uint8_t subcode) {
-    if (subcode == protocol::kSubReadVersion) {
-        return {static_cast<std::uint8_t>(state_.version[0]),
-                static_cast<std::uint8_t>(state_.version[1]),
-                static_cast<std::uint8_t>(state_.version[2]),
-                static_cast<std::uint8_t>(state_.kind),
-                state_.info1,
-                state_.info2};
-    }
-    if ((subcode & 0xFCu) == protocol::kSubDisplay) {
-        state_.display_flag1 = (subcode & 0x02u) != 0;
-        state_.display_flag2 = (subcode & 0x01u) != 0;
-    } else {
-        state_.key_locked = (subcode & protocol::kKeyLockedBit) != 0;
-    }
+std::vector<std::uint8_t> InstrumentModel::system_echo(std::uint8_t ack,
+                                                       std::uint8_t subcode) const {
     const auto flags = static_cast<std::uint8_t>((state_.display_flag1 ? 0x02u : 0u) |
                                                  (state_.display_flag2 ? 0x01u : 0u));
-    return {protocol::ack_byte(header), subcode, flags,
-            static_cast<std::uint8_t>(state_.key_locked ? 1 : 0), 0x00};
-}
-
-std::vector<std::uint8_t> InstrumentModel::reading(const ChannelState& channel, float value) const {
-    const auto bytes = protocol::float_bytes(value);
-    return {channel.status, bytes[0], bytes[1], bytes[2], bytes[3]};
+    return {ack, subcode, flags, static_cast<std::uint8_t>(state_.key_locked ? 1 : 0), 0x00};
 }
 
 float InstrumentModel::flow_reading(int index) {
@@ -135,7 +147,7 @@ float InstrumentModel::flow_reading(int index) {
     return static_cast<float>(flow + noise(noise_rng_));
 }
 
-void InstrumentModel::integration_control(std::uint8_t control) {
+void InstrumentModel::integration_control(int control) {
     switch (control) {
         case kIntegrationStart:
             state_.integrating = true;

@@ -9,15 +9,17 @@
 #include <span>
 #include <vector>
 
+#include "commands/words.h"
 #include "flow_dynamics.h"
+#include "protocol/request.h"
 #include "simulator.h"
 
 namespace qk42rt::sim {
 
 // Integration control codes the instrument understands; others are acknowledged and ignored.
-inline constexpr std::uint8_t kIntegrationStart = 0x01;
-inline constexpr std::uint8_t kIntegrationStop = 0x02;
-inline constexpr std::uint8_t kIntegrationReset = 0x03;  // zeroes the counters, keeps running
+using commands::kIntegrationReset;
+using commands::kIntegrationStart;
+using commands::kIntegrationStop;
 
 struct ModelSettings {
     double time_constant_s = 2.0;
@@ -31,7 +33,10 @@ class InstrumentModel {
 
     InstrumentModel(ModelSettings settings, Clock::time_point start);
 
-    // Answers one complete request (header first) as of `now`. Empty: the instrument stays
+    // Answers one request as of `now`, with the bytes of its reply.
+    std::vector<std::uint8_t> answer(const protocol::TypedRequest& request, Clock::time_point now);
+
+    // The same for the bytes of one request (header first). Empty: the instrument stays
     // silent (a system sub-code it does not know, or a request of the wrong length).
     std::optional<std::vector<std::uint8_t>> answer(std::span<const std::uint8_t> request,
                                                     Clock::time_point now);
@@ -43,10 +48,10 @@ class InstrumentModel {
     const InstrumentState& state() const { return state_; }
 
   private:
-    std::vector<std::uint8_t> answer_system(std::uint8_t header, std::uint8_t subcode);
-    std::vector<std::uint8_t> reading(const ChannelState& channel, float value) const;
+    struct Answering;
+    std::vector<std::uint8_t> system_echo(std::uint8_t ack, std::uint8_t subcode) const;
     float flow_reading(int index);
-    void integration_control(std::uint8_t control);
+    void integration_control(int control);
 
     ModelSettings settings_;
     InstrumentState state_;

@@ -206,10 +206,10 @@ int main(int argc, char** argv) {
         };
     }
     settings.options.on_event = [&output](const std::string& text) { output.print_event(text); };
-    std::optional<qk42rt::wire::ReplayBook> replay;
+    std::optional<qk42rt::sim::ReplayBook> replay;
     if (!settings.replay_path.empty()) {
         try {
-            replay = qk42rt::wire::ReplayBook::load(settings.replay_path);
+            replay = qk42rt::sim::ReplayBook::load(settings.replay_path);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "qk42rt-sim: %s\n", e.what());
             return 1;
@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
         // Called on the simulator's thread only.
         settings.options.responder =
             [&replay, timing = settings.replay_timing](std::span<const std::uint8_t> request) {
-                return qk42rt::wire::replay_answer(*replay, request, timing);
+                return qk42rt::sim::replay_answer(*replay, request, timing);
             };
     }
 

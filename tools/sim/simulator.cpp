@@ -24,8 +24,9 @@
 #include "link_file.h"
 #include "port/device_string.h"
 #include "protocol/command_table.h"
+#include "protocol/request_framer.h"
+#include "protocol/text.h"
 #include "pty_master.h"
-#include "request_framer.h"
 #include "tcp_listener.h"
 #include "transcript.h"
 
@@ -79,7 +80,7 @@ struct Simulator::Impl {
     void accept_client();
     void drop_client(const std::string& why);
     void take_bytes(std::span<const std::uint8_t> bytes, Side side);
-    void report_drops(RequestFramer& framer);
+    void report_drops(protocol::RequestFramer& framer);
     void handle(const std::vector<std::uint8_t>& request, Side side);
     // Paced, the first byte is due one byte time after `line_free` (when the line is idle).
     void send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free, Side side);
@@ -111,8 +112,8 @@ struct Simulator::Impl {
     UniqueFd client;  // the one TCP client served at a time
 
     // The serving thread's own state.
-    RequestFramer framer;
-    RequestFramer tcp_framer;
+    protocol::RequestFramer framer;
+    protocol::RequestFramer tcp_framer;
     bool host_open = false;
 
     UniqueFd stop_read;
@@ -218,7 +219,7 @@ void Simulator::Impl::accept_client() {
         std::lock_guard lock(line_mutex);
         client = std::move(accepted);
     }
-    tcp_framer = RequestFramer{};
+    tcp_framer = protocol::RequestFramer{};
     event("tcp client connected from " + peer);
     count_open();
 }
@@ -240,12 +241,12 @@ void Simulator::Impl::drop_client(const std::string& why) {
         std::lock_guard lock(line_mutex);
         client = UniqueFd{};
     }
-    tcp_framer = RequestFramer{};
+    tcp_framer = protocol::RequestFramer{};
     event(why);
 }
 
 void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Side side) {
-    RequestFramer& own = side == Side::pty ? framer : tcp_framer;
+    protocol::RequestFramer& own = side == Side::pty ? framer : tcp_framer;
     for (std::size_t i = 0; i < bytes.size() && !stopping; ++i) {
         if (!own.feed(bytes[i])) continue;
         report_drops(own);
@@ -258,10 +259,10 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Side side)
 }
 
 // Dropped bytes are reported in runs, before the request that follows them.
-void Simulator::Impl::report_drops(RequestFramer& from) {
+void Simulator::Impl::report_drops(protocol::RequestFramer& from) {
     const auto dropped = from.take_dropped();
     if (dropped.empty()) return;
-    log("drop", hex_bytes(dropped));
+    log("drop", protocol::hex_bytes(dropped));
     std::lock_guard lock(mutex);
     counters.dropped += dropped.size();
 }
@@ -280,15 +281,16 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side
         } else if (auto found = models.find(address); found != models.end()) {
             reply = found->second.answer(request, Clock::now());
         }
-        if (reply) fault = faults.draw(request[0] & 0x0Fu);
+        if (reply) fault = faults.draw(static_cast<std::uint8_t>(protocol::code_of(request[0])));
         if (fault) ++counters.faults;
     }
     if (!reply) {
-        log("rx",
-            hex_bytes(request) + "  (" + (answer.note.empty() ? "no reply" : answer.note) + ")");
+        log("rx", protocol::hex_bytes(request) + "  (" +
+                      (answer.note.empty() ? "no reply" : answer.note) + ")");
         return;
     }
-    log("rx", hex_bytes(request) + (answer.note.empty() ? "" : "  (" + answer.note + ")"));
+    log("rx",
+        protocol::hex_bytes(request) + (answer.note.empty() ? "" : "  (" + answer.note + ")"));
     if (fault) log("fault", fault_name(fault->kind));
 
     const ReplyPlan plan = plan_reply(*reply, fault ? &*fault : nullptr);
@@ -314,7 +316,7 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side
 void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free,
                            Side side) {
     if (bytes.empty()) return;
-    log("tx", hex_bytes(bytes));
+    log("tx", protocol::hex_bytes(bytes));
     std::lock_guard lock(line_mutex);
     const auto write = [&](std::span<const std::uint8_t> part) {
         if (side == Side::pty) {
@@ -358,7 +360,7 @@ void Simulator::Impl::hang_up_line() {
         event(std::string("cannot hang up the line: ") + e.what());
         return;
     }
-    framer = RequestFramer{};
+    framer = protocol::RequestFramer{};
     host_open = false;
     event("line hung up by the simulator; slave: " + *current_path.load());
 }
@@ -457,7 +459,7 @@ void Simulator::clear_faults() {
 }
 
 void Simulator::send_noise(const std::vector<std::uint8_t>& bytes) {
-    impl_->log("noise", hex_bytes(bytes));
+    impl_->log("noise", protocol::hex_bytes(bytes));
     std::lock_guard lock(impl_->line_mutex);
     if (impl_->master) impl_->master->write_all(bytes);
     if (impl_->client.get() >= 0) send_all(impl_->client.get(), bytes);

@@ -3,14 +3,10 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
 namespace qk42rt::sim {
-
-std::string hex_bytes(std::span<const std::uint8_t> bytes);
 
 std::string transcript_line(std::chrono::steady_clock::duration since_start, std::string_view what,
                             std::string_view text);

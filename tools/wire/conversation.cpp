@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "protocol/command_table.h"
-#include "transcript.h"
+#include "protocol/text.h"
 
 namespace qk42rt::wire {
 namespace {
@@ -135,21 +135,22 @@ void Conversation::close_exchange() {
     if (p.reply_end) seen.latency_ms = ms_between(p.sent, *p.reply_end);
     if (!p.surplus.empty()) {
         if (p.reply_length == 0) {
-            seen.flags.push_back({Trouble::stray_bytes,
-                                  byte_count(p.surplus.size()) + " (" + sim::hex_bytes(p.surplus) +
-                                      ") answer a request the library never sends"});
+            seen.flags.push_back(
+                {Trouble::stray_bytes, byte_count(p.surplus.size()) + " (" +
+                                           protocol::hex_bytes(p.surplus) +
+                                           ") answer a request the library never sends"});
         } else if (timed_out_) {
             seen.flags.push_back(
                 {Trouble::late_reply,
                  "the reply taken is probably the late reply to the request before (" +
-                     sim::hex_bytes(timed_out_->request) + "), and " +
-                     byte_count(p.surplus.size()) + " after it (" + sim::hex_bytes(p.surplus) +
+                     protocol::hex_bytes(timed_out_->request) + "), and " +
+                     byte_count(p.surplus.size()) + " after it (" + protocol::hex_bytes(p.surplus) +
                      ") this request's own"});
         } else {
             seen.flags.push_back(
                 {Trouble::stray_bytes,
                  byte_count(p.surplus.size()) + " more than the reply of " +
-                     std::to_string(p.reply_length) + " (" + sim::hex_bytes(p.surplus) +
+                     std::to_string(p.reply_length) + " (" + protocol::hex_bytes(p.surplus) +
                      "): noise before it or surplus after it; the host took the first " +
                      std::to_string(p.reply_length)});
         }
@@ -209,7 +210,7 @@ void Conversation::close_stray() {
         seen.flags.push_back(
             {Trouble::late_reply,
              count + " from the device " + after + " after the request " +
-                 sim::hex_bytes(timed_out_->request) +
+                 protocol::hex_bytes(timed_out_->request) +
                  ", which got no whole reply in time: a host that does not clear its input "
                  "takes them for its next reply"});
         timed_out_.reset();

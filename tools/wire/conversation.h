@@ -15,7 +15,7 @@
 
 #include "decode.h"
 #include "port/port.h"
-#include "request_framer.h"
+#include "protocol/request_framer.h"
 
 namespace qk42rt::wire {
 
@@ -110,7 +110,7 @@ class Conversation {
     std::chrono::milliseconds window_;
     Clock::time_point origin_ = Clock::now();
     std::chrono::system_clock::time_point wall_origin_ = std::chrono::system_clock::now();
-    sim::RequestFramer framer_{true};
+    protocol::RequestFramer framer_{true};
     std::optional<Pending> pending_;
     std::optional<StrayRun> stray_;
     // The last exchange closed without its whole reply: bytes after it may be its late reply.

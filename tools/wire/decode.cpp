@@ -1,8 +1,8 @@
 #include "decode.h"
 
 #include "protocol/exchange.h"
+#include "protocol/text.h"
 #include "request_call.h"
-#include "transcript.h"
 #include "wire_port.h"
 
 namespace qk42rt::wire {
@@ -23,17 +23,17 @@ Decoded decode_exchange(std::span<const std::uint8_t> request, const std::option
     problems = parsed.problems;
     decoded.notes = parsed.notes;
     nlohmann::json& json = decoded.json;
-    json["request"] = sim::hex_bytes(request);
-    json["reply"] = reply ? nlohmann::json(sim::hex_bytes(*reply)) : nlohmann::json(nullptr);
+    json["request"] = protocol::hex_bytes(request);
+    json["reply"] = reply ? nlohmann::json(protocol::hex_bytes(*reply)) : nlohmann::json(nullptr);
     json["operation"] = parsed.call ? nlohmann::json(parsed.call->operation) : nullptr;
 
     if (!parsed.call) {
         decoded.malformed = true;
-        decoded.meaning = "not a request the library sends: " + sim::hex_bytes(request);
+        decoded.meaning = "not a request the library sends: " + protocol::hex_bytes(request);
         if (reply) {
             decoded.meaning += reply->empty()
                                    ? "  -> (no reply)"
-                                   : "  -> reply " + sim::hex_bytes(*reply) + " not judged";
+                                   : "  -> reply " + protocol::hex_bytes(*reply) + " not judged";
         }
         json["command"] =
             parsed.command.empty() ? nlohmann::json(nullptr) : nlohmann::json(parsed.command);
@@ -58,7 +58,7 @@ Decoded decode_exchange(std::span<const std::uint8_t> request, const std::option
         json["reencodes"] = reencodes;
         if (!reencodes) {
             decoded.malformed = true;
-            problems.push_back("the library sends " + sim::hex_bytes(port.written()) +
+            problems.push_back("the library sends " + protocol::hex_bytes(port.written()) +
                                " for this operation");
         }
         if (reply) {

@@ -1,5 +1,6 @@
 // A request read back into the operation that sends it and that operation's arguments, so
 // that the operation itself (src/commands/) can be run again on the reply seen on the wire.
+// The bytes are read by the core's request parser; this names what it found.
 #pragma once
 
 #include <cstdint>
@@ -46,12 +47,5 @@ struct ParsedRequest {
 };
 
 ParsedRequest parse_request(std::span<const std::uint8_t> bytes);
-
-// "QK42RT_ReadFlow" -> "read flow".
-std::string operation_name(std::string_view function);
-
-// The shortest text that reads back as the same float; JSON-ready double (null if not finite).
-std::string float_text(float value);
-nlohmann::json float_json(float value);
 
 }  // namespace qk42rt::wire

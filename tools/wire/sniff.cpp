@@ -47,7 +47,7 @@ class StopSignals {
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &set_, &old_);
-        fd_ = sim::UniqueFd(signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK));
+        fd_ = UniqueFd(signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK));
     }
     ~StopSignals() {
         // Taken here, so that the signal that stopped the relay does not end the process once
@@ -64,7 +64,7 @@ class StopSignals {
   private:
     sigset_t set_{};
     sigset_t old_{};
-    sim::UniqueFd fd_;
+    UniqueFd fd_;
 };
 
 class Sniffer {
@@ -73,7 +73,7 @@ class Sniffer {
     using Say = std::function<void(std::string)>;
 
     // `show` and `say` hand exchanges and events on; they must not wait on anything.
-    Sniffer(std::unique_ptr<Port> port, sim::PtyMaster master, Show show, Say event)
+    Sniffer(std::unique_ptr<Port> port, PtyMaster master, Show show, Say event)
         : port_(std::move(port)),
           master_(std::move(master)),
           event_(std::move(event)),
@@ -83,8 +83,8 @@ class Sniffer {
     bool run(int signal_fd) {
         int pipe_fds[2];
         if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
-        device_gone_read_ = sim::UniqueFd(pipe_fds[0]);
-        device_gone_write_ = sim::UniqueFd(pipe_fds[1]);
+        device_gone_read_ = UniqueFd(pipe_fds[0]);
+        device_gone_write_ = UniqueFd(pipe_fds[1]);
         port_->clear_input();
         std::thread device([this] { device_side(); });
         host_side(signal_fd);
@@ -192,15 +192,15 @@ class Sniffer {
     }
 
     std::unique_ptr<Port> port_;
-    sim::PtyMaster master_;
+    PtyMaster master_;
     Say event_;
     std::mutex mutex_;  // the conversation
     Conversation conversation_;
     std::atomic<bool> host_open_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> device_gone_{false};
-    sim::UniqueFd device_gone_read_;
-    sim::UniqueFd device_gone_write_;
+    UniqueFd device_gone_read_;
+    UniqueFd device_gone_write_;
 };
 
 }  // namespace
@@ -213,9 +213,9 @@ int sniff(const SniffOptions& options, std::ostream& out, std::ostream& err) {
     }
     std::optional<Recorder> recorder;
     if (!options.record.empty()) recorder.emplace(options.record);  // throws with the reason
-    sim::PtyMaster master = sim::PtyMaster::open();
+    PtyMaster master = PtyMaster::open();
     const std::string slave = master.slave_path();
-    sim::point_link(options.link, slave);
+    point_link(options.link, slave);
 
     bool device_gone = false;
     Summary summary;  // the printer's alone until it has stopped
@@ -253,12 +253,12 @@ int sniff(const SniffOptions& options, std::ostream& out, std::ostream& err) {
         try {
             device_gone = sniffer.run(signals.fd());
         } catch (...) {
-            sim::remove_link(options.link, slave);
+            remove_link(options.link, slave);
             throw;
         }
     }
     const std::string text = summary.text();
-    sim::remove_link(options.link, slave);
+    remove_link(options.link, slave);
     if (device_gone) {
         err << "qk42rt: the device " << options.device
             << " went away (hung up, or the server closed the connection)\n";

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "transcript.h"
+#include "protocol/text.h"
 
 namespace qk42rt::wire {
 namespace {
@@ -32,14 +32,15 @@ nlohmann::json flags_json(const Seen& seen) {
 std::string seen_line(const Seen& seen) {
     std::string line = utc_text(seen.time) + "  ";
     if (seen.stray) {
-        line += std::string(seen.from_host ? "host" : "device") + " " + sim::hex_bytes(seen.bytes);
+        line +=
+            std::string(seen.from_host ? "host" : "device") + " " + protocol::hex_bytes(seen.bytes);
         for (const Flag& flag : seen.flags)
             line += "  !! " + std::string(trouble_name(flag.kind)) + ": " + flag.text;
         return line;
     }
-    line += sim::hex_bytes(seen.request) + " -> " +
-            (seen.reply.empty() ? std::string("(nothing)") : sim::hex_bytes(seen.reply));
-    if (!seen.surplus.empty()) line += " + " + sim::hex_bytes(seen.surplus);
+    line += protocol::hex_bytes(seen.request) + " -> " +
+            (seen.reply.empty() ? std::string("(nothing)") : protocol::hex_bytes(seen.reply));
+    if (!seen.surplus.empty()) line += " + " + protocol::hex_bytes(seen.surplus);
     line += "  " + (seen.latency_ms ? ms_text(*seen.latency_ms) : std::string("-")) + "  ";
     line += decoded_line(*seen.decoded);
     for (const Flag& flag : seen.flags) {
@@ -54,11 +55,11 @@ std::string seen_json(const Seen& seen) {
     if (seen.stray) {
         json["time"] = utc_text(seen.time);
         json["stray"] = seen.from_host ? "host" : "device";
-        json["bytes"] = sim::hex_bytes(seen.bytes);
+        json["bytes"] = protocol::hex_bytes(seen.bytes);
     } else {
         json = seen.decoded->json;
         json["time"] = utc_text(seen.time);
-        json["surplus"] = sim::hex_bytes(seen.surplus);
+        json["surplus"] = protocol::hex_bytes(seen.surplus);
         json["latency_ms"] = seen.latency_ms ? nlohmann::json(*seen.latency_ms) : nullptr;
     }
     json["flags"] = flags_json(seen);

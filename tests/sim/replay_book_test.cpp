@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
-namespace qk42rt::wire {
+namespace qk42rt::sim {
 namespace {
 
 Bytes bytes_of(const char* text) {
@@ -111,4 +111,4 @@ TEST(ReplayBook, LoadNamesTheLineThatIsNoExchange) {
 }
 
 }  // namespace
-}  // namespace qk42rt::wire
+}  // namespace qk42rt::sim

@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "transcript.h"
+#include "protocol/text.h"
 
-namespace qk42rt::wire {
+namespace qk42rt {
 namespace {
 
 int hex_digit(char c) {
@@ -29,8 +29,8 @@ bool separator(char c) {
 std::string record_line(const Recorded& recorded) {
     nlohmann::json json;
     json["time"] = recorded.time;
-    json["request"] = sim::hex_bytes(recorded.request);
-    json["reply"] = sim::hex_bytes(recorded.reply);
+    json["request"] = protocol::hex_bytes(recorded.request);
+    json["reply"] = protocol::hex_bytes(recorded.reply);
     if (recorded.latency_ms) {
         // Microseconds are all a line's timing can tell.
         json["latency_ms"] = std::round(*recorded.latency_ms * 1000.0) / 1000.0;
@@ -148,4 +148,4 @@ protocol::TraceHook recording_trace(Recorder& recorder) {
     };
 }
 
-}  // namespace qk42rt::wire
+}  // namespace qk42rt

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace qk42rt::sim {
+namespace qk42rt {
 
 // Owns one file descriptor.
 class UniqueFd {
@@ -46,4 +46,4 @@ class PtyMaster {
     std::string slave_path_;
 };
 
-}  // namespace qk42rt::sim
+}  // namespace qk42rt

@@ -1,16 +1,15 @@
-#include "request_framer.h"
+#include "protocol/request_framer.h"
 
 #include "protocol/command_table.h"
 
-namespace qk42rt::sim {
+namespace qk42rt::protocol {
 
 bool RequestFramer::feed(std::uint8_t byte) {
-    const bool data_here =
-        bit7_data_as_sent_ && expected_ != 0 &&
-        protocol::may_carry_bit7(protocol::code_of(partial_[0]), partial_.size());
+    const bool data_here = bit7_data_as_sent_ && expected_ != 0 &&
+                           may_carry_bit7(code_of(partial_[0]), partial_.size());
     if ((byte & 0x80u) && !data_here) {
         drop_partial();
-        expected_ = protocol::request_length(protocol::code_of(byte));
+        expected_ = request_length(code_of(byte));
         partial_.push_back(byte);
     } else if (expected_ == 0) {
         ++dropped_;
@@ -39,4 +38,4 @@ void RequestFramer::drop_partial() {
     expected_ = 0;
 }
 
-}  // namespace qk42rt::sim
+}  // namespace qk42rt::protocol

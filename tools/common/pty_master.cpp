@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace qk42rt::sim {
+namespace qk42rt {
 namespace {
 
 [[noreturn]] void fail(const char* what) {
@@ -83,4 +83,4 @@ bool PtyMaster::write_all(std::span<const std::uint8_t> bytes) const {
     return true;
 }
 
-}  // namespace qk42rt::sim
+}  // namespace qk42rt

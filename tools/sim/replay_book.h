@@ -12,7 +12,7 @@
 #include "recording.h"
 #include "simulator.h"
 
-namespace qk42rt::wire {
+namespace qk42rt::sim {
 
 class ReplayBook {
   public:
@@ -38,6 +38,6 @@ class ReplayBook {
 
 // What the simulator answers to `request` from `book`; with `timing`, after the recorded
 // latency (whole milliseconds, at most a minute).
-sim::Answer replay_answer(ReplayBook& book, std::span<const std::uint8_t> request, bool timing);
+Answer replay_answer(ReplayBook& book, std::span<const std::uint8_t> request, bool timing);
 
-}  // namespace qk42rt::wire
+}  // namespace qk42rt::sim

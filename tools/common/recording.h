@@ -19,7 +19,7 @@
 #include "protocol/exchange.h"
 #include "utc_time.h"
 
-namespace qk42rt::wire {
+namespace qk42rt {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -58,4 +58,4 @@ class Recorder {
 // A trace hook for a Line that records each exchange it runs (the client's --record).
 protocol::TraceHook recording_trace(Recorder& recorder);
 
-}  // namespace qk42rt::wire
+}  // namespace qk42rt

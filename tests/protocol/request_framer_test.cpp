@@ -1,11 +1,11 @@
 // The byte stream from the host cut into requests, with noise and truncated requests.
-#include "request_framer.h"
+#include "protocol/request_framer.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace qk42rt::sim {
+namespace qk42rt::protocol {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -60,4 +60,4 @@ TEST(Framing, ReportsTheDroppedBytesOnce) {
 }
 
 }  // namespace
-}  // namespace qk42rt::sim
+}  // namespace qk42rt::protocol

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace qk42rt::sim {
+namespace qk42rt::protocol {
 
 class RequestFramer {
   public:
@@ -39,4 +39,4 @@ class RequestFramer {
     std::uint64_t dropped_ = 0;
 };
 
-}  // namespace qk42rt::sim
+}  // namespace qk42rt::protocol

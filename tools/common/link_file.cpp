@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace qk42rt::sim {
+namespace qk42rt {
 namespace {
 
 std::string link_target(const std::string& link) {
@@ -42,4 +42,4 @@ void remove_link(const std::string& link, const std::string& target) {
     if (link_target(link) == target) ::unlink(link.c_str());
 }
 
-}  // namespace qk42rt::sim
+}  // namespace qk42rt

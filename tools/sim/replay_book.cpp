@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace qk42rt::wire {
+namespace qk42rt::sim {
 
 ReplayBook ReplayBook::load(const std::string& path) {
     std::ifstream in(path);
@@ -41,8 +41,8 @@ std::optional<Recorded> ReplayBook::next(std::span<const std::uint8_t> request) 
     return reply;
 }
 
-sim::Answer replay_answer(ReplayBook& book, std::span<const std::uint8_t> request, bool timing) {
-    sim::Answer answer;
+Answer replay_answer(ReplayBook& book, std::span<const std::uint8_t> request, bool timing) {
+    Answer answer;
     const auto recorded = book.next(request);
     if (!recorded) {
         answer.note = "not in the recording: no reply";
@@ -60,4 +60,4 @@ sim::Answer replay_answer(ReplayBook& book, std::span<const std::uint8_t> reques
     return answer;
 }
 
-}  // namespace qk42rt::wire
+}  // namespace qk42rt::sim
