@@ -1,4 +1,7 @@
-"""Argument checks made before anything reaches the library or the line."""
+"""Argument checks made before anything reaches the library: the types, and that a value fits
+the C int or 32-bit float it travels as. Ranges (a channel 1 to 8, a unit 1 to 4, ...) are
+libqk42's: it refuses a value out of range before anything is sent, with a message that says
+which argument and what it may be, and the package raises that as ValueError."""
 
 from __future__ import annotations
 
@@ -8,31 +11,46 @@ import operator
 
 from ._float32 import FLOAT32_MAX
 
-__all__ = ["integer", "real", "flag"]
+__all__ = ["address", "integer", "real", "flag"]
+
+_INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
+
+# Instrument addresses. The one range checked here: an Instrument is made without a call
+# into the library, and one at another address could never answer.
+ADDRESSES = range(1, 9)
 
 
-def integer(value: object, low: int, high: int, what: str) -> int:
-    """`value` as an int in low..high. True and False are refused: set_unit(2, True) is far
-    more likely a mistake than a wish for unit 1."""
+def integer(value: object, what: str) -> int:
+    """`value` as an int that a C int holds. True and False are refused: set_unit(2, True) is
+    far more likely a mistake than a wish for unit 1."""
     if isinstance(value, bool):
         raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
     try:
         number = operator.index(value)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
-    if not low <= number <= high:
-        raise ValueError(f"{what} must be {low} to {high}, not {number}")
+    if not _INT_MIN <= number <= _INT_MAX:
+        # ctypes would pass on its low 32 bits, which could land in range.
+        raise ValueError(f"{what} must fit a C int, not {number}")
+    return number
+
+
+def address(value: object) -> int:
+    """An instrument address, 1 to 8."""
+    number = integer(value, "address")
+    if number not in ADDRESSES:
+        raise ValueError(f"address must be {ADDRESSES[0]} to {ADDRESSES[-1]}, not {number}")
     return number
 
 
 def real(value: object, what: str) -> float:
-    """`value` as a finite float that a 32-bit float can hold."""
+    """`value` as a float. Not a number and the infinities go on, for libqk42 to refuse; a
+    finite number beyond the 32-bit float range is refused here, since it would arrive as an
+    infinity."""
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{what} must be a number, not {type(value).__name__}")
     number = float(value)
-    if not math.isfinite(number):
-        raise ValueError(f"{what} must be finite, not {number}")
-    if abs(number) > FLOAT32_MAX:
+    if math.isfinite(number) and abs(number) > FLOAT32_MAX:
         raise ValueError(f"{what} {number} is beyond the instrument's 32-bit float range")
     return number
 

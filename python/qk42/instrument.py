@@ -22,20 +22,21 @@ _KINDS = {0: "M", 1: "C"}
 
 
 def _channel(value: object) -> int:
-    return _checks.integer(value, 1, 8, "channel")
+    return _checks.integer(value, "channel")
 
 
 class Instrument:
     """The instrument at one address of a line, made by :meth:`qk42.Line.instrument`.
 
     Channels are 1 to 8. Every method runs one exchange (status() runs 32) and raises a
-    :class:`qk42.Error` subclass when it fails; arguments out of range raise ValueError,
-    and arguments of the wrong type TypeError, before anything is sent.
+    :class:`qk42.Error` subclass when it fails; arguments out of range raise ValueError
+    (libqk42 refuses them, with a message naming the argument and its range), and arguments
+    of the wrong type TypeError, before anything is sent.
     """
 
     def __init__(self, line: Line, address: int) -> None:
         self.line = line
-        self.address = _checks.integer(address, 1, 8, "address")
+        self.address = _checks.address(address)
 
     def __repr__(self) -> str:
         return f"<qk42.Instrument {self.address} on {self.line.device!r}>"
@@ -73,7 +74,7 @@ class Instrument:
     def set_unit(self, channel: int, unit: int) -> None:
         """Sets the channel's unit (1 to 4)."""
         number = _channel(channel)
-        code = _checks.integer(unit, 1, 4, "unit")
+        code = _checks.integer(unit, "unit")
         self.line._call("qk42_set_unit", self.address, number, code)
 
     def set_setpoint(self, channel: int, setpoint: float) -> None:
@@ -87,7 +88,7 @@ class Instrument:
         the instrument takes whatever is sent, so it is always said."""
         number = _channel(channel)
         value = _checks.real(maxflow, "maxflow")
-        checked_code = _checks.integer(code, 0, 4, "maxflow code")
+        checked_code = _checks.integer(code, "maxflow code")
         self.line._call("qk42_set_maxflow", self.address, number, value, checked_code)
 
     # --- integration ---------------------------------------------------------------------
@@ -110,11 +111,11 @@ class Instrument:
         if isinstance(control, str):
             if control not in INTEGRATION_CODES:
                 names = ", ".join(INTEGRATION_CODES)
-                raise ValueError(f"integration control must be {names} or 0 to 127, "
+                raise ValueError(f"integration control must be {names} or a code number, "
                                  f"not {control!r}")
             code = INTEGRATION_CODES[control]
         else:
-            code = _checks.integer(control, 0, 127, "integration control")
+            code = _checks.integer(control, "integration control")
         self.line._call("qk42_int_control", self.address, code)
 
     # --- ratio and total -----------------------------------------------------------------
@@ -129,16 +130,16 @@ class Instrument:
         """Sets the ratio/total configuration: channels 1 to 8, value 0 to 255."""
         args = (
             _channel(channel),
-            _checks.integer(value, 0, 255, "ratio/total value"),
-            _checks.integer(channel2, 1, 8, "channel2"),
-            _checks.integer(channel3, 1, 8, "channel3"),
+            _checks.integer(value, "ratio/total value"),
+            _checks.integer(channel2, "channel2"),
+            _checks.integer(channel3, "channel3"),
         )
         self.line._call("qk42_set_ratio_total", self.address, *args)
 
     def set_ratio_mode(self, mode: int) -> None:
         """Sets the ratio/total mode, 0 to 2."""
         self.line._call("qk42_control_ratio_total", self.address,
-                        _checks.integer(mode, 0, 2, "ratio/total mode"))
+                        _checks.integer(mode, "ratio/total mode"))
 
     # --- on/off --------------------------------------------------------------------------
 
@@ -151,7 +152,7 @@ class Instrument:
     def set_on_off(self, state: int) -> None:
         """Sets the on/off state of all channels at once (0 to 255, bit (channel - 1))."""
         self.line._call("qk42_set_on_off", self.address,
-                        _checks.integer(state, 0, 255, "on/off state"))
+                        _checks.integer(state, "on/off state"))
 
     # --- system --------------------------------------------------------------------------
 

@@ -155,7 +155,7 @@ class Line:
         """The instrument at `address` (1 to 8) on this line."""
         from .instrument import Instrument
 
-        return Instrument(self, _checks.integer(address, 1, 8, "address"))
+        return Instrument(self, _checks.address(address))
 
     # --- settings ------------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands/commands.h"
+#include "commands/limits.h"
 #include "host/line_handle.h"
 #include "host/status.h"
 
@@ -14,18 +15,21 @@ namespace {
 namespace cmd = qk42rt::commands;
 using qk42rt::Outcome;
 
+namespace limits = qk42rt::commands::limits;
+using qk42rt::commands::Limit;
+
 // Arguments outside their range: the first one in words, and nothing is sent.
 class Checks {
   public:
-    Checks& range(const char* what, int value, int low, int high) {
-        if (refused_.empty() && (value < low || value > high)) {
-            refused_ = std::string(what) + " must be " + std::to_string(low) + " to " +
-                       std::to_string(high) + ", not " + std::to_string(value);
+    Checks& range(const char* what, int value, Limit limit) {
+        if (refused_.empty() && !limit.contains(value)) {
+            refused_ = std::string(what) + " must be " + std::to_string(limit.low) + " to " +
+                       std::to_string(limit.high) + ", not " + std::to_string(value);
         }
         return *this;
     }
     Checks& finite(const char* what, float value) {
-        if (refused_.empty() && !std::isfinite(value)) {
+        if (refused_.empty() && !qk42rt::commands::finite_float(value)) {
             refused_ = std::string(what) + " must be a finite number";
         }
         return *this;
@@ -34,8 +38,8 @@ class Checks {
         if (refused_.empty() && pointer == nullptr) refused_ = "an output pointer is null";
         return *this;
     }
-    Checks& address(int value) { return range("address", value, 1, 8); }
-    Checks& channel(int value) { return range("channel", value, 1, 8); }
+    Checks& address(int value) { return range("address", value, limits::address); }
+    Checks& channel(int value) { return range("channel", value, limits::channel); }
     const std::string& refused() const { return refused_; }
 
   private:
@@ -123,7 +127,7 @@ qk42_status QK42_CALL qk42_read_unit(qk42_line* line, int address, int channel,
 qk42_status QK42_CALL qk42_set_unit(qk42_line* line, int address, int channel,
                                     int unit) QK42_NOTHROW {
     return run(
-        line, Checks().address(address).channel(channel).range("unit", unit, 1, 4),
+        line, Checks().address(address).channel(channel).range("unit", unit, limits::unit),
         [&](qk42_line& l) { return judged(l, cmd::set_unit(l.line, address, channel, unit)); });
 }
 
@@ -142,7 +146,7 @@ qk42_status QK42_CALL qk42_set_maxflow(qk42_line* line, int address, int channel
                    .address(address)
                    .channel(channel)
                    .finite("maximum flow", maxflow)
-                   .range("maximum-flow code", code, 0, 4),
+                   .range("maximum-flow code", code, limits::maxflow_code),
                [&](qk42_line& l) {
                    return judged(l, cmd::set_maxflow(l.line, address, channel, maxflow, code));
                });
@@ -163,8 +167,8 @@ qk42_status QK42_CALL qk42_read_inttime(qk42_line* line, int address,
 }
 
 qk42_status QK42_CALL qk42_int_control(qk42_line* line, int address, int control) QK42_NOTHROW {
-    // Above 127 the control byte would look like a request header on the line.
-    return run(line, Checks().address(address).range("integration control", control, 0, 127),
+    return run(line,
+               Checks().address(address).range("integration control", control, limits::control),
                [&](qk42_line& l) { return judged(l, cmd::int_control(l.line, address, control)); });
 }
 
@@ -192,9 +196,9 @@ qk42_status QK42_CALL qk42_set_ratio_total(qk42_line* line, int address, int cha
                Checks()
                    .address(address)
                    .channel(channel)
-                   .range("ratio/total value", value, 0, 255)
-                   .range("channel2", channel2, 1, 8)
-                   .range("channel3", channel3, 1, 8),
+                   .range("ratio/total value", value, limits::ratio_value)
+                   .range("channel2", channel2, limits::channel)
+                   .range("channel3", channel3, limits::channel),
                [&](qk42_line& l) {
                    return judged(l, cmd::set_ratio_total(l.line, address,
                                                          {channel, value, channel2, channel3}));
@@ -204,7 +208,7 @@ qk42_status QK42_CALL qk42_set_ratio_total(qk42_line* line, int address, int cha
 qk42_status QK42_CALL qk42_control_ratio_total(qk42_line* line, int address,
                                                int mode) QK42_NOTHROW {
     return run(
-        line, Checks().address(address).range("ratio/total mode", mode, 0, 2),
+        line, Checks().address(address).range("ratio/total mode", mode, limits::ratio_mode),
         [&](qk42_line& l) { return judged(l, cmd::control_ratio_total(l.line, address, mode)); });
 }
 
@@ -218,7 +222,7 @@ qk42_status QK42_CALL qk42_read_on_off(qk42_line* line, int address, int* state)
 }
 
 qk42_status QK42_CALL qk42_set_on_off(qk42_line* line, int address, int state) QK42_NOTHROW {
-    return run(line, Checks().address(address).range("on/off state", state, 0, 255),
+    return run(line, Checks().address(address).range("on/off state", state, limits::state),
                [&](qk42_line& l) { return judged(l, cmd::set_on_off(l.line, address, state)); });
 }
 

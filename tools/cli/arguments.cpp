@@ -130,7 +130,7 @@ void add_global_options(CLI::App& app, CommandLine& line) {
         [&line](const std::string& value) { line.port = parse_int(value, 1, 256, "--port"); });
     value_option(app, "--address", "A", "the instrument's address on the line, 1 to 8 (default 1)",
                  [&line](const std::string& value) {
-                     line.address = parse_int(value, 1, 8, "--address");
+                     line.address = parse_int(value, commands::limits::address, "--address");
                      line.addresses.push_back(line.address);  // serve takes every one
                  })
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -202,6 +202,10 @@ int parse_int(std::string_view text, int low, int high, std::string_view what) {
                          std::to_string(high) + ", not " + in_quotes(text));
     }
     return static_cast<int>(*value);
+}
+
+int parse_int(std::string_view text, commands::Limit limit, std::string_view what) {
+    return parse_int(text, limit.low, limit.high, what);
 }
 
 float parse_float(std::string_view text, std::string_view what) {

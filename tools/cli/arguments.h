@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/limits.h"
+
 namespace CLI {
 class App;
 }
@@ -70,6 +72,7 @@ std::string chosen_device(const CommandLine& line);
 
 // Numbers as users type them. `what` names the value in the message of a refusal.
 int parse_int(std::string_view text, int low, int high, std::string_view what);
+int parse_int(std::string_view text, commands::Limit limit, std::string_view what);
 float parse_float(std::string_view text, std::string_view what);  // finite values only
 bool parse_flag(std::string_view text, std::string_view what);    // on/off, 1/0, true/false
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "commands/commands.h"
+#include "commands/words.h"
 #include "subcommands.h"
 
 namespace qk42rt::cli {
@@ -22,7 +23,7 @@ void print_reading(Session& session, int channel, const char* name,
 }  // namespace
 
 int parse_channel(std::string_view text) {
-    return parse_int(text, 1, 8, "channel");
+    return parse_int(text, commands::limits::channel, "channel");
 }
 
 void report_done(Session& session, const std::string& text, const Record& record) {
@@ -84,8 +85,9 @@ Prepared prepare_maxflow(const CommandLine& line) {
                 {}};
     }
     const float value = parse_float(line.words[1], "maximum flow");
-    // The instrument keeps the code as the remainder by 5, so only 0..4 arrive as typed.
-    const int code = line.words.size() > 2 ? parse_int(line.words[2], 0, 4, "code") : 0;
+    const int code = line.words.size() > 2
+                         ? parse_int(line.words[2], commands::limits::maxflow_code, "code")
+                         : 0;
     return {[channel, value, code](Session& s) {
                 s.need(commands::set_maxflow(s.line(), s.address(), channel, value, code),
                        of_channel("set maximum flow", channel));
@@ -110,7 +112,7 @@ Prepared prepare_unit(const CommandLine& line) {
                 },
                 {}};
     }
-    const int unit = parse_int(line.words[1], 1, 4, "unit");
+    const int unit = parse_int(line.words[1], commands::limits::unit, "unit");
     return {[channel, unit](Session& s) {
                 s.need(commands::set_unit(s.line(), s.address(), channel, unit),
                        of_channel("set unit", channel));
@@ -123,12 +125,9 @@ Prepared prepare_unit(const CommandLine& line) {
             {}};
 }
 
-// The instrument sends its multi-byte values least significant byte first, so the count is
-// read that way too; the raw bytes stay beside it for instruments that count otherwise.
+// The raw bytes stay beside the count for instruments that count otherwise.
 Record four_bytes_record(const commands::FourBytes& bytes) {
-    std::uint32_t count = 0;
-    for (int i = 3; i >= 0; --i) count = (count << 8) | bytes[static_cast<std::size_t>(i)];
-    return {{"bytes", hex_bytes(bytes)}, {"count", count}};
+    return {{"bytes", hex_bytes(bytes)}, {"count", commands::count_of(bytes)}};
 }
 
 Prepared prepare_intflow(const CommandLine& line) {

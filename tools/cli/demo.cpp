@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "simulator.h"
+#include "commands/words.h"
+#include "demo_simulator.h"
 #include "subcommands.h"
 
 namespace qk42rt::cli {
@@ -61,7 +62,7 @@ std::vector<Step> steps() {
          [](Line& l) {
              return result_of(read_version(l, 1), [](const Version& v) {
                  return "version " + (v.number ? format_float(*v.number) : std::string("?")) +
-                        ", kind " + (v.kind == 0 ? "M" : "C") + ", info " +
+                        ", kind " + commands::kind_text(v.kind) + ", info " +
                         std::to_string(v.info1) + " " + std::to_string(v.info2);
              });
          }},
@@ -154,10 +155,8 @@ std::vector<Step> steps() {
 
 Prepared prepare_demo(const CommandLine&) {
     return {{}, [](std::ostream& out) {
-                sim::Options options;
-                options.addresses = {1};
-                options.time_constant_s = 0.5;  // fast enough to see the flow move
-                sim::Simulator simulator(options);
+                // A time constant fast enough to see the flow move.
+                const DemoSimulator simulator({"--address", "1", "--time-constant", "0.5"});
 
                 std::vector<std::string> exchanges;
                 protocol::TraceHook trace = [&exchanges](const protocol::Request& request,

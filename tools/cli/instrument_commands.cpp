@@ -1,27 +1,19 @@
 // Subcommands for the instrument as a whole: integration control, ratio/total, on/off,
 // version, display and key lock.
-#include <array>
 #include <bitset>
 
 #include "commands/commands.h"
+#include "commands/words.h"
 #include "subcommands.h"
 
 namespace qk42rt::cli {
 namespace {
 
-// Integration control codes by name, as the simulator understands them. Any code 0..127 can
-// also be given as a number; above 127 it would look like the start of a request on the line.
-struct NamedCode {
-    std::string_view name;
-    int code;
-};
-constexpr std::array<NamedCode, 3> kIntegrationCodes{{{"start", 1}, {"stop", 2}, {"reset", 3}}};
-
+// Integration control by its word, or any code 0..127 as a number.
 int integration_code(std::string_view text) {
-    for (const NamedCode& named : kIntegrationCodes) {
-        if (text == named.name) return named.code;
-    }
-    return parse_int(text, 0, 127, "integration code (or start, stop, reset)");
+    if (const auto control = commands::integration_control(text)) return *control;
+    return parse_int(text, commands::limits::control,
+                     "integration code (or " + commands::integration_words() + ")");
 }
 
 }  // namespace
@@ -56,9 +48,9 @@ Prepared prepare_ratio_total(const CommandLine& line) {
     if (line.words.size() != 4) throw UsageError("ratio-total takes no words, or CH VALUE CH2 CH3");
     commands::RatioTotal config;
     config.channel = parse_channel(line.words[0]);
-    config.value = parse_int(line.words[1], 0, 255, "value");
-    config.channel2 = parse_int(line.words[2], 1, 8, "channel2");
-    config.channel3 = parse_int(line.words[3], 1, 8, "channel3");
+    config.value = parse_int(line.words[1], commands::limits::ratio_value, "value");
+    config.channel2 = parse_int(line.words[2], commands::limits::channel, "channel2");
+    config.channel3 = parse_int(line.words[3], commands::limits::channel, "channel3");
     return {[config](Session& s) {
                 s.need(commands::set_ratio_total(s.line(), s.address(), config), "set ratio/total");
                 report_done(s, "ratio/total set",
@@ -72,8 +64,7 @@ Prepared prepare_ratio_total(const CommandLine& line) {
 }
 
 Prepared prepare_ratio_mode(const CommandLine& line) {
-    // The instrument takes the mode as the remainder by 3: only 0..2 arrive as typed.
-    const int mode = parse_int(line.words[0], 0, 2, "mode");
+    const int mode = parse_int(line.words[0], commands::limits::ratio_mode, "mode");
     return {[mode](Session& s) {
                 s.need(commands::control_ratio_total(s.line(), s.address(), mode),
                        "set ratio/total mode");
@@ -96,7 +87,7 @@ Prepared prepare_onoff(const CommandLine& line) {
                 },
                 {}};
     }
-    const int state = parse_int(line.words[0], 0, 255, "on/off state");
+    const int state = parse_int(line.words[0], commands::limits::state, "on/off state");
     return {[state](Session& s) {
                 s.need(commands::set_on_off(s.line(), s.address(), state), "set on/off");
                 report_done(s, "on/off state set to " + std::to_string(state), {{"state", state}});
@@ -113,7 +104,7 @@ Prepared prepare_version(const CommandLine&) {
                 if (version.number) number = float_value(*version.number);
                 print_record(s.out(),
                              {{"version", number},
-                              {"kind", version.kind == 0 ? "M" : "C"},
+                              {"kind", commands::kind_text(version.kind)},
                               {"info1", version.info1},
                               {"info2", version.info2}},
                              s.json());

@@ -5,37 +5,29 @@
 #include <cmath>
 #include <cstdio>
 
+#include "protocol/text.h"
+
 namespace qk42rt::cli {
 
 std::string format_float(float value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+    return protocol::float_text(value);
 }
 
 std::string hex_bytes(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    for (std::uint8_t byte : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(byte));
-        if (!text.empty()) text += ' ';
-        text += two;
-    }
-    return text;
+    return protocol::hex_bytes(bytes);
 }
 
 nlohmann::ordered_json float_value(float value) {
-    if (!std::isfinite(value)) return static_cast<double>(value);
-    // Through the shortest text, so that 0.1f is the double 0.1 and not 0.10000000149011612.
-    double shown = 0.0;
-    const std::string text = format_float(value);
-    std::from_chars(text.data(), text.data() + text.size(), shown);
-    return shown;
+    // Not finite: kept as such, so that JSON shows null and people see format_float()'s text.
+    return protocol::float_number(value).value_or(static_cast<double>(value));
 }
 
 namespace {
 
+// A number as text: finite ones as the shortest text that reads back as the same double (a
+// float's value comes in through float_value() already shortest), the others as floats are.
 std::string number_text(double value) {
+    if (!std::isfinite(value)) return protocol::float_text(static_cast<float>(value));
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value);
     return std::string(text, result.ptr);
@@ -93,7 +85,7 @@ std::string text_value(const nlohmann::ordered_json& value) {
         case nlohmann::ordered_json::value_t::string:
             return value.get<std::string>();
         case nlohmann::ordered_json::value_t::number_float:
-            return number_text(value.get<double>());  // "nan" and "inf" as format_float()
+            return number_text(value.get<double>());
         default:
             return json_text(value);
     }

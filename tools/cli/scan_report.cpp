@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "commands/words.h"
+
 namespace qk42rt::cli {
 
 Heard judge(const Error& error) {
@@ -36,7 +38,7 @@ std::string shown_version_text(const std::array<char, 3>& text) {
 Record answer_record(const ScanAnswer& answer) {
     return {{"address", answer.address},
             {"version", shown_version_text(answer.version.text)},
-            {"kind", answer.version.kind == 0 ? "M" : "C"},
+            {"kind", commands::kind_text(answer.version.kind)},
             {"info1", answer.version.info1},
             {"info2", answer.version.info2}};
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "commands/words.h"
 #include "subcommands.h"
 
 namespace qk42rt::cli {
@@ -11,32 +12,23 @@ namespace {
 
 struct ChannelRow {
     int channel;
-    commands::Reading flow;
-    float setpoint;
-    float maxflow;
-    int unit;
+    commands::ChannelStatus status;
 };
 
 ChannelRow read_channel(Session& s, int channel) {
-    const std::string of = " of channel " + std::to_string(channel);
-    ChannelRow row{channel, {}, 0.0f, 0.0f, 0};
-    row.flow = s.need(commands::read_flow(s.line(), s.address(), channel), "read flow" + of);
-    row.setpoint =
-        s.need(commands::read_setpoint(s.line(), s.address(), channel), "read setpoint" + of).value;
-    row.maxflow =
-        s.need(commands::read_maxflow(s.line(), s.address(), channel), "read maximum flow" + of)
-            .value;
-    row.unit = s.need(commands::read_unit(s.line(), s.address(), channel), "read unit" + of);
-    return row;
+    const char* failed = "";
+    const auto status = commands::read_channel_status(s.line(), s.address(), channel, &failed);
+    return {channel,
+            s.need(status, std::string(failed) + " of channel " + std::to_string(channel))};
 }
 
 Record row_record(const ChannelRow& row) {
     return {{"channel", row.channel},
-            {"flow", float_value(row.flow.value)},
-            {"setpoint", float_value(row.setpoint)},
-            {"maxflow", float_value(row.maxflow)},
-            {"unit", row.unit},
-            {"status", row.flow.status}};
+            {"flow", float_value(row.status.flow.value)},
+            {"setpoint", float_value(row.status.setpoint)},
+            {"maxflow", float_value(row.status.maxflow)},
+            {"unit", row.status.unit},
+            {"status", row.status.flow.status}};
 }
 
 }  // namespace
