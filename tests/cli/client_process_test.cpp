@@ -1,7 +1,9 @@
 // The qk42rt program as a user runs it, against a simulated instrument on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <csignal>
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,6 +108,33 @@ TEST_F(Client, JsonOfEveryReadingParses) {
         EXPECT_EQ(done.exit_code, 0) << args[0] << ": " << done.err;
         EXPECT_EQ(lines_of(done.out).size(), 1u) << done.out;
         EXPECT_TRUE(is_json(done.out)) << done.out;
+    }
+}
+
+// A value that is not a number has one spelling whatever its sign bit: "nan" for people,
+// null in JSON; the infinities are "inf" and "-inf". The decoder says the same of the bytes.
+TEST_F(Client, NonFiniteReadingsHaveOneSpelling) {
+    const std::uint32_t negative_nan = 0xFFC00000u, infinity = 0x7F800000u;
+    sim_.update(1, [&](sim::InstrumentState& s) {
+        s.channels[0].setpoint = std::bit_cast<float>(negative_nan);
+        s.channels[1].setpoint = std::bit_cast<float>(infinity);
+        s.channels[2].setpoint = -std::bit_cast<float>(infinity);
+    });
+    const struct {
+        Words args;
+        std::string expected;
+    } cases[] = {
+        {{"setpoint", "1"}, "setpoint  nan\n"},
+        {{"setpoint", "1", "--json"}, "\"setpoint\":null,"},
+        {{"setpoint", "2"}, "setpoint  inf\n"},
+        {{"setpoint", "3"}, "setpoint  -inf\n"},
+        {{"setpoint", "3", "--json"}, "\"setpoint\":null,"},
+        {{"decode", "84 00 -> 00 00 00 C0 FF"}, "-> status 0, setpoint nan"},
+    };
+    for (const auto& c : cases) {
+        const Finished done = run(c.args);
+        EXPECT_EQ(done.exit_code, 0) << c.args[0] << ": " << done.err;
+        EXPECT_TRUE(contains(done.out, c.expected)) << c.expected << " missing in: " << done.out;
     }
 }
 
