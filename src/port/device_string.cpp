@@ -107,7 +107,13 @@ std::variant<DeviceString, DeviceStringError> parse_device_string(std::string_vi
 
 std::string host_port_text(std::string_view host, std::uint16_t port) {
     const bool ipv6 = host.find(':') != std::string_view::npos;
-    return (ipv6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + std::to_string(port);
+    std::string text;
+    if (ipv6) text += '[';
+    text += host;
+    if (ipv6) text += ']';
+    text += ':';
+    text += std::to_string(port);
+    return text;
 }
 
 }  // namespace qk42rt

@@ -170,7 +170,10 @@ int serve(const ServeOptions& options) {
     std::printf("listening: http://%s/\n",
                 host_port_text(where.host, static_cast<std::uint16_t>(port)).c_str());
     std::string served;
-    for (const int address : instruments.addresses()) served += " " + std::to_string(address);
+    for (const int address : instruments.addresses()) {
+        served += ' ';
+        served += std::to_string(address);
+    }
     std::printf("serving: %s, address%s%s\n", options.device.c_str(),
                 instruments.addresses().size() > 1 ? "es" : "", served.c_str());
     std::fflush(stdout);

@@ -6,6 +6,13 @@
 #include <stdexcept>
 
 namespace qk42rt::sim {
+namespace {
+
+std::string key_of(std::span<const std::uint8_t> request) {
+    return std::string(request.begin(), request.end());
+}
+
+}  // namespace
 
 ReplayBook ReplayBook::load(const std::string& path) {
     std::ifstream in(path);
@@ -28,12 +35,12 @@ ReplayBook ReplayBook::load(const std::string& path) {
 }
 
 void ReplayBook::add(const Recorded& recorded) {
-    queues_[recorded.request].replies.push_back(recorded);
+    queues_[key_of(recorded.request)].replies.push_back(recorded);
     ++exchanges_;
 }
 
 std::optional<Recorded> ReplayBook::next(std::span<const std::uint8_t> request) {
-    const auto found = queues_.find(Bytes(request.begin(), request.end()));
+    const auto found = queues_.find(key_of(request));
     if (found == queues_.end()) return std::nullopt;
     Queue& queue = found->second;
     const Recorded& reply = queue.replies[queue.next];
