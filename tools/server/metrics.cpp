@@ -30,6 +30,29 @@ std::string labels(int address, int channel) {
 
 }  // namespace
 
+ExchangeTimes::ExchangeTimes(protocol::Line& line)
+    : line_(line), last_(std::chrono::steady_clock::now()) {
+    line_.set_trace([this](const protocol::Request&, const protocol::Reply&) {
+        const auto now = std::chrono::steady_clock::now();
+        took_.push_back(now - last_);
+        last_ = now;
+    });
+}
+
+ExchangeTimes::~ExchangeTimes() {
+    line_.set_trace({});
+}
+
+void ExchangeTimes::record(Metrics& metrics, const std::optional<Error>& failure) const {
+    if (took_.empty()) {
+        if (failure) metrics.exchange(failure, std::chrono::steady_clock::now() - last_);
+        return;
+    }
+    for (std::size_t i = 0; i < took_.size(); ++i) {
+        metrics.exchange(i + 1 == took_.size() ? failure : std::nullopt, took_[i]);
+    }
+}
+
 void Metrics::exchange(const std::optional<Error>& failure, std::chrono::duration<double> took) {
     std::lock_guard lock(mutex_);
     ++results_[failure ? qk42_status_name(host::status_of(failure->why)) : "ok"];
