@@ -1,10 +1,10 @@
 #include "metrics.h"
 
-#include <charconv>
 #include <cstdio>
 #include <sstream>
 
 #include "host/status.h"
+#include "protocol/text.h"
 #include "reading_cache.h"
 
 namespace qk42rt::server {
@@ -16,11 +16,11 @@ std::string number(double value) {
     return text;
 }
 
-// A reading as the shortest text that is the same float: 43.67, not 43.6699982.
+// A reading as the shortest text that is the same float (43.67, not 43.6699982), and a value
+// that is not a number as Prometheus spells it: a NaN's sign bit would make it "-nan", which
+// fails the whole scrape.
 std::string number(float value) {
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, written.ptr);
+    return protocol::float_text(value, protocol::NonFinite::prometheus);
 }
 
 std::string labels(int address, int channel) {
