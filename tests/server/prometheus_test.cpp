@@ -1,7 +1,8 @@
 // The real Prometheus (Debian's) scrapes /metrics: its query API returns qk42_flow for every
-// served channel.
+// served channel, a flow that is not a number included.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -17,6 +18,11 @@ TEST(ServeMetrics, PrometheusScrapesAFlowForEveryServedChannel) {
     ASSERT_TRUE(std::filesystem::exists("/usr/bin/prometheus"))
         << "prometheus is missing: scripts/install-deps.sh installs it";
     sim::Simulator sim(test_sim_options({1, 2}));
+    // One reading that is not a number (its sign bit set) must not fail the whole scrape.
+    sim.update(2, [](sim::InstrumentState& s) {
+        s.on_off = 0x01;
+        s.channels[0].setpoint = s.channels[0].flow = std::bit_cast<float>(0xFFC00000U);
+    });
     Served served(sim.slave_path(), {"--address", "1", "--address", "2", "--poll-interval", "200"});
 
     const std::string dir = ::testing::TempDir() + "qk42-prometheus-" + std::to_string(getpid());
@@ -51,6 +57,11 @@ TEST(ServeMetrics, PrometheusScrapesAFlowForEveryServedChannel) {
         EXPECT_EQ(series["metric"]["job"], "qk42");
     }
     EXPECT_EQ(seen.size(), 16u) << "every address and channel once";
+    for (const auto& series : result["data"]["result"]) {
+        if (series["metric"]["address"] == "2" && series["metric"]["channel"] == "1") {
+            EXPECT_EQ(series["value"][1], "NaN");
+        }
+    }
     const auto up = query.Get("/api/v1/query?query=qk42_line_up");
     ASSERT_TRUE(up);
     EXPECT_NE(up->body.find("\"1\"]"), std::string::npos) << up->body;

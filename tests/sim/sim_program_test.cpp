@@ -15,6 +15,7 @@
 #include "commands/commands.h"
 #include "sim_fixture.h"
 #include "support/scripted_port.h"
+#include "support/sim_process.h"
 
 namespace qk42rt::sim {
 namespace {
@@ -158,6 +159,33 @@ TEST(SimProgram, ServesOnTcpByteForByteAsItsTranscriptShows) {
     std::remove(transcript.c_str());
 }
 
+// --timings: a line per request framed. On the paced line a reply's bytes go out no earlier
+// than the line would have carried the request and them; an unanswered request has no reply.
+TEST(SimProgram, ReportsEachExchangesTimings) {
+    testing::SimProcess sim(QK42RT_SIM_PROGRAM,
+                            {"--timings", "--pace", "--fault", "no-reply:code=0x2"});
+    sim.record();
+    {
+        OpenResult opened = open_device(sim.device());
+        ASSERT_EQ(opened.status, OpenStatus::opened) << opened.reason;
+        protocol::Line line(opened.port.get());
+        EXPECT_TRUE(commands::read_flow(line, 1, 1).ok());  // 2 + 5 bytes
+        EXPECT_FALSE(commands::read_unit(line, 1, 1).ok());
+    }
+    sim.wait_for_hangups(1);  // printed after the exchanges
+    const std::vector<testing::SimExchange> seen = sim.take_recorded();
+    ASSERT_EQ(seen.size(), 2u);
+    constexpr double kByte = 10.0 / 9600.0;
+    EXPECT_EQ(seen[0].request_bytes, 2);
+    EXPECT_EQ(seen[0].reply_bytes, 5);
+    EXPECT_GE(seen[0].reply_start_s - seen[0].request_s, 3 * kByte);
+    EXPECT_GE(seen[0].reply_end_s - seen[0].request_s, 7 * kByte);
+    EXPECT_GT(seen[1].request_s, seen[0].reply_end_s);
+    EXPECT_EQ(seen[1].request_bytes, 2);
+    EXPECT_EQ(seen[1].reply_bytes, 0);
+    EXPECT_EQ(seen[1].reply_end_s, seen[1].request_s);
+}
+
 TEST(SimProgram, HelpAndUsageErrors) {
     Program help({"--help"});
     EXPECT_NE(help.rest().find("--fault KIND"), std::string::npos);
@@ -170,7 +198,9 @@ TEST(SimProgram, HelpAndUsageErrors) {
              {"--colour"},
              {"--no-pty"},
              {"--tcp", "4001"},
-             {"--tcp", "127.0.0.1:0", "--no-pty", "--link", "/tmp/x"}}) {
+             {"--tcp", "127.0.0.1:0", "--no-pty", "--link", "/tmp/x"},
+             {"--timings", "1"},
+             {"--pace=no"}}) {
         Program bad(args);
         EXPECT_EQ(bad.stop_and_wait(0), 2) << args[0];
     }

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,23 +8,46 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
 namespace qk42rt::testing {
+namespace {
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+// Close-on-exec, so that no other child inherits them: a pipe ends only when every copy of its
+// write end is closed.
+void open_pipe(int (&fds)[2]) {
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+}
+
+void close_fd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args)
+    : ChildProcess(program, args, Pipes{}) {}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           Pipes pipes) {
+    int in_pipe[2] = {-1, -1};
+    int out_pipe[2] = {-1, -1};
+    int err_pipe[2] = {-1, -1};
+    if (pipes.input) open_pipe(in_pipe);
+    open_pipe(out_pipe);
+    if (pipes.capture_stderr) open_pipe(err_pipe);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (pipes.input) posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
-    posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
+    if (pipes.capture_stderr)
+        posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
 
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
@@ -31,14 +55,19 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     const int spawned =
-        posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
+    close_fd(in_pipe[0]);
+    close_fd(out_pipe[1]);
+    close_fd(err_pipe[1]);
+    in_fd_ = in_pipe[1];
     out_fd_ = out_pipe[0];
     err_fd_ = err_pipe[0];
     if (spawned != 0) {
         pid_ = -1;
+        close_fd(in_fd_);
+        close_fd(out_fd_);
+        close_fd(err_fd_);
         throw std::runtime_error("cannot start " + program);
     }
 }
@@ -48,8 +77,9 @@ ChildProcess::~ChildProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
+    close_fd(in_fd_);
+    close_fd(out_fd_);
+    close_fd(err_fd_);
 }
 
 bool ChildProcess::pump(int wait_ms) {
@@ -64,9 +94,8 @@ bool ChildProcess::pump(int wait_ms) {
         const ssize_t n = read(*owners[i], buffer, sizeof buffer);
         if (n > 0) {
             sinks[i]->append(buffer, static_cast<std::size_t>(n));
-        } else {
-            close(*owners[i]);
-            *owners[i] = -1;
+        } else if (n == 0 || errno != EINTR) {
+            close_fd(*owners[i]);
         }
     }
     return true;
@@ -86,20 +115,52 @@ const Finished& ChildProcess::so_far(int wait_ms) {
     return result_;
 }
 
+std::optional<std::string> ChildProcess::read_line(int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const auto newline = result_.out.find('\n', taken_);
+        if (newline != std::string::npos) {
+            std::string line = result_.out.substr(taken_, newline - taken_);
+            taken_ = newline + 1;
+            return line;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || out_fd_ < 0) return std::nullopt;
+        pump(static_cast<int>(left.count()));
+    }
+}
+
+void ChildProcess::write_line(const std::string& line) {
+    const std::string text = line + '\n';
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = write(in_fd_, text.data() + sent, text.size() - sent);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error("cannot write to the child process");
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
 void ChildProcess::send_signal(int signal) {
     if (pid_ > 0) kill(pid_, signal);
 }
 
 Finished ChildProcess::finish(int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (pump(50)) {
+    close_fd(in_fd_);
+    int status = 0;
+    for (;;) {
+        // Its output to the end first; a child that has closed it may still be running.
+        if (!pump(20)) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         if (std::chrono::steady_clock::now() >= deadline) {
             kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
             break;
         }
     }
-    int status = 0;
-    waitpid(pid_, &status, 0);
     pid_ = -1;
     result_.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result_;

@@ -1,12 +1,12 @@
 #include "support/ser2net.h"
 
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -44,13 +44,16 @@ bool listening_on_loopback(std::uint16_t port) {
     return false;
 }
 
-Ser2net::Ser2net(const std::string& device, Mode mode, const std::string& line_settings) {
+Ser2net::Ser2net(const std::string& device, Mode mode, const std::string& line_settings,
+                 const Ser2netTuning& tuning) {
     port_ = free_loopback_port();
     const std::string accepter =
         (mode == Mode::rfc2217 ? "telnet(rfc2217),tcp,127.0.0.1," : "tcp,127.0.0.1,") +
         std::to_string(port_);
-    config_path_ = ::testing::TempDir() + "qk42rt-ser2net-" + std::to_string(getpid()) + "-" +
-                   std::to_string(port_) + ".yaml";
+    config_path_ =
+        (std::filesystem::temp_directory_path() /
+         ("qk42rt-ser2net-" + std::to_string(getpid()) + "-" + std::to_string(port_) + ".yaml"))
+            .string();
     {
         std::ofstream config(config_path_);
         config << "%YAML 1.1\n---\n"
@@ -59,14 +62,19 @@ Ser2net::Ser2net(const std::string& device, Mode mode, const std::string& line_s
                << "    connector: serialdev," << device << "," << line_settings << ",local\n"
                << "    options:\n"
                << "      kickolduser: true\n";
+        if (!tuning.char_delay) config << "      chardelay: false\n";
+        if (!config) throw std::runtime_error("cannot write " + config_path_);
     }
     // -n: stay in the foreground; -c: this configuration only.
     process_ = std::make_unique<ChildProcess>(
-        kSer2netProgram,
+        tuning.program,
         std::vector<std::string>{"-n", "-c", config_path_, "-P", config_path_ + ".pid"});
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!listening_on_loopback(port_)) {
         if (std::chrono::steady_clock::now() > until) {
+            process_.reset();
+            std::remove(config_path_.c_str());
+            std::remove((config_path_ + ".pid").c_str());
             throw std::runtime_error("ser2net does not listen on port " + std::to_string(port_));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -12,6 +12,13 @@ namespace qk42rt::testing {
 
 inline const std::string kSer2netProgram = "/usr/sbin/ser2net";
 
+struct Ser2netTuning {
+    std::string program = kSer2netProgram;
+    // ser2net holds what the device sends for two character times (at least 1 ms) in case
+    // more follows; off, it passes each read on at once.
+    bool char_delay = true;
+};
+
 class Ser2net {
   public:
     enum class Mode { raw, rfc2217 };
@@ -19,7 +26,8 @@ class Ser2net {
     // Starts ser2net and waits until it listens; std::runtime_error when it does not.
     // `line_settings` is what ser2net sets on the device when a client connects, in its own
     // notation ("9600n81"; an RFC 2217 client may change it).
-    Ser2net(const std::string& device, Mode mode, const std::string& line_settings = "9600n81");
+    Ser2net(const std::string& device, Mode mode, const std::string& line_settings = "9600n81",
+            const Ser2netTuning& tuning = {});
     ~Ser2net();
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;

@@ -7,6 +7,13 @@
 
 namespace qk42rt::server {
 
+// What a route does, which decides who may ask for it.
+enum class Kind {
+    read,   // a read; needs the token only beyond loopback
+    write,  // changes the instrument: token, and never on a read-only server
+    open,   // anyone: the health check and the page
+};
+
 // Reads the token from `path`. Refuses (with the reason in `error`) a file that others may
 // read or write, a file that cannot be read, and an empty token.
 std::optional<std::string> read_token_file(const std::string& path, std::string& error);

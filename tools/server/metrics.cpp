@@ -1,10 +1,10 @@
 #include "metrics.h"
 
-#include <charconv>
 #include <cstdio>
 #include <sstream>
 
 #include "host/status.h"
+#include "protocol/text.h"
 #include "reading_cache.h"
 
 namespace qk42rt::server {
@@ -16,11 +16,11 @@ std::string number(double value) {
     return text;
 }
 
-// A reading as the shortest text that is the same float: 43.67, not 43.6699982.
+// A reading as the shortest text that is the same float (43.67, not 43.6699982), and a value
+// that is not a number as Prometheus spells it: a NaN's sign bit would make it "-nan", which
+// fails the whole scrape.
 std::string number(float value) {
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, written.ptr);
+    return protocol::float_text(value, protocol::NonFinite::prometheus);
 }
 
 std::string labels(int address, int channel) {
@@ -29,6 +29,29 @@ std::string labels(int address, int channel) {
 }
 
 }  // namespace
+
+ExchangeTimes::ExchangeTimes(protocol::Line& line)
+    : line_(line), last_(std::chrono::steady_clock::now()) {
+    line_.set_trace([this](const protocol::Request&, const protocol::Reply&) {
+        const auto now = std::chrono::steady_clock::now();
+        took_.push_back(now - last_);
+        last_ = now;
+    });
+}
+
+ExchangeTimes::~ExchangeTimes() {
+    line_.set_trace({});
+}
+
+void ExchangeTimes::record(Metrics& metrics, const std::optional<Error>& failure) const {
+    if (took_.empty()) {
+        if (failure) metrics.exchange(failure, std::chrono::steady_clock::now() - last_);
+        return;
+    }
+    for (std::size_t i = 0; i < took_.size(); ++i) {
+        metrics.exchange(i + 1 == took_.size() ? failure : std::nullopt, took_[i]);
+    }
+}
 
 void Metrics::exchange(const std::optional<Error>& failure, std::chrono::duration<double> took) {
     std::lock_guard lock(mutex_);

@@ -9,7 +9,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "protocol/exchange.h"
 #include "protocol/outcome.h"
 
 namespace qk42rt::server {
@@ -45,6 +47,34 @@ auto timed(Metrics& metrics, Call&& call) {
     auto outcome = call();
     metrics.exchange(outcome.ok() ? std::nullopt : std::optional<Error>(outcome.error()),
                      std::chrono::steady_clock::now() - start);
+    return outcome;
+}
+
+// Sees each exchange an operation makes on a line (a channel's status makes four) through the
+// line's trace, which it holds while it lives: the line must carry no trace of its own.
+class ExchangeTimes {
+  public:
+    explicit ExchangeTimes(protocol::Line& line);
+    ~ExchangeTimes();
+    ExchangeTimes(const ExchangeTimes&) = delete;
+    ExchangeTimes& operator=(const ExchangeTimes&) = delete;
+
+    // Records every exchange seen. An operation ends at its first failure, so each exchange
+    // but the last passed, and the last ended as the operation did.
+    void record(Metrics& metrics, const std::optional<Error>& failure) const;
+
+  private:
+    protocol::Line& line_;
+    std::chrono::steady_clock::time_point last_;
+    std::vector<std::chrono::steady_clock::duration> took_;
+};
+
+// Runs an operation of the core that may make several exchanges, and records each of them.
+template <class Call>
+auto timed_exchanges(Metrics& metrics, protocol::Line& line, Call&& call) {
+    ExchangeTimes times(line);
+    auto outcome = call();
+    times.record(metrics, outcome.ok() ? std::nullopt : std::optional<Error>(outcome.error()));
     return outcome;
 }
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "api.h"
+#include "context.h"
 
 namespace qk42rt::server {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "http_reply.h"
+#include "answer.h"
 
 namespace qk42rt::server {
 
@@ -12,7 +12,7 @@ void ReadingCache::store_reading(int address, int channel, const ChannelReading&
     nlohmann::ordered_json data{{"time", reading.time},
                                 {"address", address},
                                 {"channel", channel},
-                                {"flow", reading.flow ? json_float(*reading.flow) : nullptr},
+                                {"flow", reading.flow ? float_json(*reading.flow) : nullptr},
                                 {"status", reading.status}};
     channels_[{address, channel}].reading = reading;
     publish("reading", data.dump());
@@ -39,7 +39,7 @@ void ReadingCache::setpoint(int address, int channel, float setpoint) {
     known = setpoint;
     publish("setpoint",
             nlohmann::ordered_json{
-                {"address", address}, {"channel", channel}, {"setpoint", json_float(setpoint)}}
+                {"address", address}, {"channel", channel}, {"setpoint", float_json(setpoint)}}
                 .dump());
     published_.notify_all();
 }

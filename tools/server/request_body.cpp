@@ -1,7 +1,8 @@
 #include "request_body.h"
 
-#include <cfloat>
-#include <cmath>
+#include <cstdint>
+
+#include "commands/words.h"
 
 namespace qk42rt::server {
 
@@ -28,7 +29,8 @@ const nlohmann::json* RequestBody::field(const char* name) {
     return &*found;
 }
 
-int RequestBody::integer(const char* name, int low, int high) {
+int RequestBody::integer(const char* name, commands::Limit limit) {
+    const auto [low, high] = limit;
     const nlohmann::json* value = field(name);
     if (value == nullptr) return low;
     const std::string range = std::to_string(low) + " to " + std::to_string(high);
@@ -36,16 +38,11 @@ int RequestBody::integer(const char* name, int low, int high) {
         refuse(std::string("\"") + name + "\" must be a whole number from " + range);
         return low;
     }
-    // Compared in the widest integer of its kind, so that no huge number wraps into range.
-    bool in_range = false;
-    if (value->is_number_unsigned()) {
-        const std::uint64_t number = value->get<std::uint64_t>();
-        in_range = high >= 0 && number <= static_cast<std::uint64_t>(high) &&
-                   (low <= 0 || number >= static_cast<std::uint64_t>(low));
-    } else {
-        const std::int64_t number = value->get<std::int64_t>();
-        in_range = number >= low && number <= high;
-    }
+    // Beyond the widest signed integer is beyond every limit: no huge number wraps into range.
+    const bool in_range = value->is_number_unsigned()
+                              ? value->get<std::uint64_t>() <= std::uint64_t{INT64_MAX} &&
+                                    limit.contains(value->get<std::int64_t>())
+                              : limit.contains(value->get<std::int64_t>());
     if (!in_range) {
         refuse(std::string("\"") + name + "\" must be " + range + ", not " + value->dump());
         return low;
@@ -53,9 +50,9 @@ int RequestBody::integer(const char* name, int low, int high) {
     return static_cast<int>(value->get<std::int64_t>());
 }
 
-int RequestBody::integer_or(const char* name, int low, int high, int fallback) {
+int RequestBody::integer_or(const char* name, commands::Limit limit, int fallback) {
     if (ok() && !body_.contains(name)) return fallback;
-    return integer(name, low, high);
+    return integer(name, limit);
 }
 
 float RequestBody::number(const char* name) {
@@ -66,7 +63,7 @@ float RequestBody::number(const char* name) {
         return 0.0f;
     }
     const double number = value->get<double>();
-    if (!std::isfinite(number) || std::fabs(number) > FLT_MAX) {
+    if (!commands::finite_float(number)) {
         refuse(std::string("\"") + name + "\" must be a finite number a float holds, not " +
                value->dump());
         return 0.0f;
@@ -84,23 +81,19 @@ bool RequestBody::flag(const char* name) {
     return value->get<bool>();
 }
 
-int RequestBody::word_or_integer(const char* name,
-                                 const std::initializer_list<std::pair<const char*, int>>& words,
-                                 int low, int high) {
+int RequestBody::word_or_integer(const char* name, commands::Limit limit) {
     const nlohmann::json* value = field(name);
-    if (value == nullptr) return low;
+    if (value == nullptr) return limit.low;
     if (value->is_string()) {
-        for (const auto& [word, meaning] : words) {
-            if (value->get<std::string>() == word) return meaning;
+        if (const auto control = commands::integration_control(value->get<std::string>())) {
+            return *control;
         }
-        std::string known;
-        for (const auto& [word, meaning] : words)
-            known += std::string(known.empty() ? "" : ", ") + word;
-        refuse(std::string("\"") + name + "\" must be one of " + known +
-               " or a whole number from " + std::to_string(low) + " to " + std::to_string(high));
-        return low;
+        refuse(std::string("\"") + name + "\" must be one of " + commands::integration_words() +
+               " or a whole number from " + std::to_string(limit.low) + " to " +
+               std::to_string(limit.high));
+        return limit.low;
     }
-    return integer(name, low, high);
+    return integer(name, limit);
 }
 
 }  // namespace qk42rt::server

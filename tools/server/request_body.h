@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "commands/limits.h"
+
 namespace qk42rt::server {
 
 class RequestBody {
@@ -16,16 +18,15 @@ class RequestBody {
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }  // the first refusal
 
-    // A whole number from `low` to `high`.
-    int integer(const char* name, int low, int high);
-    int integer_or(const char* name, int low, int high, int fallback);
+    // A whole number within `limit`.
+    int integer(const char* name, commands::Limit limit);
+    int integer_or(const char* name, commands::Limit limit, int fallback);
     // A finite number that a float holds.
     float number(const char* name);
     bool flag(const char* name);
-    // A whole number in range, or one of the words, giving the word's value.
-    int word_or_integer(const char* name,
-                        const std::initializer_list<std::pair<const char*, int>>& words, int low,
-                        int high);
+    // An integration control word (start, stop, reset), giving its code, or a whole number
+    // within `limit`.
+    int word_or_integer(const char* name, commands::Limit limit);
 
   private:
     const nlohmann::json* field(const char* name);

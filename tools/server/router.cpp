@@ -35,14 +35,8 @@ void Router::dispatch(const httplib::Request& request, httplib::Response& respon
         if (allowed(route, request, response)) route.handler(request, response, match);
         return;
     }
-    if (allow.empty()) {
-        send_error(response, 404, "no such resource: " + request.path, "not_found");
-        return;
-    }
-    response.set_header("Allow", allow);
-    send_error(response, 405,
-               request.method + " is not allowed on " + request.path + "; use " + allow,
-               "method_not_allowed");
+    if (!allow.empty()) response.set_header("Allow", allow);
+    send(response, no_route_answer(request.method, request.path, allow));
 }
 
 bool Router::allowed(const Route& route, const httplib::Request& request,

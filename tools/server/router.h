@@ -11,18 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "access.h"
+
 namespace qk42rt::server {
 
 struct AccessPolicy {
     std::optional<std::string> token;  // writes need it
     bool reads_need_token = false;     // beyond loopback, reads need it too
     bool read_only = false;            // no write reaches the instrument
-};
-
-enum class Kind {
-    read,   // a read; needs the token only beyond loopback
-    write,  // changes the instrument: token, and never on a read-only server
-    open,   // anyone: the health check and the page
 };
 
 class Router {

@@ -1,12 +1,14 @@
 // qk42rt-sim: an instrument on a pseudo-terminal or a TCP listener, for hosts without hardware.
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -57,6 +59,9 @@ Options:
                       --address and the model's options then have no effect
   --replay-timing     with --replay, wait each reply's recorded latency before sending it
   --transcript FILE   log every request, reply and event with time stamps ('-': stderr)
+  --timings           print "exchange: READ FIRST LAST M N" on standard output for each
+                      request: when it was read and when its first and last reply bytes
+                      went out (seconds since start), its request and reply byte counts
   --help              show this help
 
 Examples:
@@ -71,6 +76,7 @@ struct Settings {
     std::string transcript_path;
     std::string replay_path;
     bool replay_timing = false;
+    bool timings = false;
 };
 
 [[noreturn]] void usage_error(const std::string& message) {
@@ -88,66 +94,86 @@ T number(std::string_view option, std::string_view text) {
     return value;
 }
 
+// CLI11 reads the options; each value is checked as it is read, in the order given, in the
+// simulator's own words. The help is the text above.
 Settings parse(int argc, char** argv) {
     Settings settings;
-    settings.options.addresses.clear();
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) usage_error(std::string(arg) + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg == "--address") {
-            const int address = number<int>(arg, value());
-            if (address < 1 || address > 8) usage_error("--address: 1 to 8");
-            settings.options.addresses.push_back(address);
-        } else if (arg == "--link") {
-            settings.options.link_path = value();
-        } else if (arg == "--tcp") {
-            settings.options.tcp_listen = value();
-            const auto parsed = qk42rt::parse_host_port(settings.options.tcp_listen, true);
-            if (const auto* error = std::get_if<qk42rt::DeviceStringError>(&parsed)) {
-                usage_error("--tcp: " + error->message);
-            }
-        } else if (arg == "--no-pty") {
-            settings.options.pty = false;
-        } else if (arg == "--pace") {
-            settings.options.pace_9600 = true;
-        } else if (arg == "--turnaround") {
-            settings.options.turnaround_ms = number<int>(arg, value());
-        } else if (arg == "--time-constant") {
-            settings.options.time_constant_s = number<double>(arg, value());
-        } else if (arg == "--noise") {
-            settings.options.noise = number<double>(arg, value());
-        } else if (arg == "--seed") {
-            settings.options.noise_seed = number<std::uint32_t>(arg, value());
-        } else if (arg == "--fault") {
-            std::string error;
-            const auto rule = qk42rt::sim::parse_fault(value(), error);
-            if (!rule) usage_error("--fault: " + error);
-            settings.faults.push_back(*rule);
-        } else if (arg == "--replay") {
-            settings.replay_path = value();
-            if (settings.replay_path.empty()) usage_error("--replay needs a file");
-        } else if (arg == "--replay-timing") {
-            settings.replay_timing = true;
-        } else if (arg == "--transcript") {
-            settings.transcript_path = value();
-        } else {
-            usage_error("unknown option '" + std::string(arg) + "'");
+    Options& options = settings.options;
+    options.addresses.clear();
+    CLI::App app("", "qk42rt-sim");
+    app.set_help_flag();
+    app.allow_extras();  // named by the message below, as an unknown option
+    const auto value = [&app](const std::string& name,
+                              const std::function<void(const std::string&)>& read) {
+        app.add_option(name)->each(read)->trigger_on_parse();
+    };
+    const auto flag = [&app](const std::string& name, const std::function<void()>& set) {
+        app.add_flag_callback(name, set)->trigger_on_parse()->disable_flag_override();
+    };
+    flag("--help,-h", [] {
+        std::fputs(kUsage, stdout);
+        std::exit(0);
+    });
+    value("--address", [&](const std::string& text) {
+        const int address = number<int>("--address", text);
+        if (address < 1 || address > 8) usage_error("--address: 1 to 8");
+        options.addresses.push_back(address);
+    });
+    value("--link", [&](const std::string& text) { options.link_path = text; });
+    value("--tcp", [&](const std::string& text) {
+        const auto parsed = qk42rt::parse_host_port(text, true);
+        if (const auto* error = std::get_if<qk42rt::DeviceStringError>(&parsed)) {
+            usage_error("--tcp: " + error->message);
         }
+        options.tcp_listen = text;
+    });
+    flag("--no-pty", [&] { options.pty = false; });
+    flag("--pace", [&] { options.pace_9600 = true; });
+    value("--turnaround", [&](const std::string& text) {
+        options.turnaround_ms = number<int>("--turnaround", text);
+    });
+    value("--time-constant", [&](const std::string& text) {
+        options.time_constant_s = number<double>("--time-constant", text);
+    });
+    value("--noise",
+          [&](const std::string& text) { options.noise = number<double>("--noise", text); });
+    value("--seed", [&](const std::string& text) {
+        options.noise_seed = number<std::uint32_t>("--seed", text);
+    });
+    value("--fault", [&](const std::string& text) {
+        std::string error;
+        const auto rule = qk42rt::sim::parse_fault(text, error);
+        if (!rule) usage_error("--fault: " + error);
+        settings.faults.push_back(*rule);
+    });
+    value("--replay", [&](const std::string& text) {
+        if (text.empty()) usage_error("--replay needs a file");
+        settings.replay_path = text;
+    });
+    flag("--replay-timing", [&] { settings.replay_timing = true; });
+    value("--transcript", [&](const std::string& text) { settings.transcript_path = text; });
+    flag("--timings", [&] { settings.timings = true; });
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ArgumentMismatch& e) {
+        // The last option's value missing ("--NAME: 1 required ..."), or a switch given a value
+        // other than true ("NAME was given ...").
+        const std::string what = e.what();
+        const auto name_end = what.find_first_of(": ");
+        if (name_end == std::string::npos) usage_error(what);
+        const std::string name = what.substr(0, name_end);
+        if (what[name_end] == ':') usage_error(name + " needs a value");
+        usage_error((name.starts_with("-") ? name : "--" + name) + " takes no value");
+    } catch (const CLI::ParseError& e) {
+        usage_error(e.what());
     }
-    if (settings.options.addresses.empty()) settings.options.addresses.push_back(1);
-    if (!settings.options.pty && settings.options.tcp_listen.empty()) {
-        usage_error("--no-pty needs --tcp HOST:PORT");
-    }
+    if (!app.remaining().empty()) usage_error("unknown option '" + app.remaining().front() + "'");
+    if (options.addresses.empty()) options.addresses.push_back(1);
+    if (!options.pty && options.tcp_listen.empty()) usage_error("--no-pty needs --tcp HOST:PORT");
     if (settings.replay_timing && settings.replay_path.empty()) {
         usage_error("--replay-timing goes with --replay FILE");
     }
-    if (!settings.options.pty && !settings.options.link_path.empty()) {
+    if (!options.pty && !options.link_path.empty()) {
         usage_error("--link names the pseudo-terminal; it does not go with --no-pty");
     }
     return settings;
@@ -160,20 +186,21 @@ struct Output {
     std::vector<std::string> pending;
     std::FILE* transcript = nullptr;
 
-    void print_event(const std::string& text) {
+    // "event: ..." and "exchange: ..." lines.
+    void print_line(const std::string& line) {
         std::lock_guard lock(mutex);
         if (!started) {
-            pending.push_back(text);
+            pending.push_back(line);
             return;
         }
-        std::printf("event: %s\n", text.c_str());
+        std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
     void start(const std::string& slave, const std::string& tcp) {
         std::lock_guard lock(mutex);
         if (!slave.empty()) std::printf("slave: %s\n", slave.c_str());
         if (!tcp.empty()) std::printf("tcp: %s\n", tcp.c_str());
-        for (const auto& text : pending) std::printf("event: %s\n", text.c_str());
+        for (const auto& line : pending) std::printf("%s\n", line.c_str());
         pending.clear();
         started = true;
         std::fflush(stdout);
@@ -205,7 +232,17 @@ int main(int argc, char** argv) {
             output.print_transcript(line);
         };
     }
-    settings.options.on_event = [&output](const std::string& text) { output.print_event(text); };
+    settings.options.on_event = [&output](const std::string& text) {
+        output.print_line("event: " + text);
+    };
+    if (settings.timings) {
+        settings.options.on_exchange = [&output](const qk42rt::sim::ExchangeTiming& t) {
+            char line[128];
+            std::snprintf(line, sizeof line, "exchange: %.6f %.6f %.6f %zu %zu", t.request_s,
+                          t.reply_start_s, t.reply_end_s, t.request_bytes, t.reply_bytes);
+            output.print_line(line);
+        };
+    }
     std::optional<qk42rt::sim::ReplayBook> replay;
     if (!settings.replay_path.empty()) {
         try {

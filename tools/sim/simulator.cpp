@@ -82,8 +82,11 @@ struct Simulator::Impl {
     void take_bytes(std::span<const std::uint8_t> bytes, Side side);
     void report_drops(protocol::RequestFramer& framer);
     void handle(const std::vector<std::uint8_t>& request, Side side);
+    void respond(const std::vector<std::uint8_t>& request, Side side, ExchangeTiming& timing);
     // Paced, the first byte is due one byte time after `line_free` (when the line is idle).
-    void send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free, Side side);
+    void send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free, Side side,
+              ExchangeTiming& timing);
+    double since_start() const;
     void hang_up(Side side);
     void hang_up_line();
     void line_opened();
@@ -268,6 +271,16 @@ void Simulator::Impl::report_drops(protocol::RequestFramer& from) {
 }
 
 void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side) {
+    ExchangeTiming timing;
+    timing.request_s = since_start();
+    timing.reply_start_s = timing.reply_end_s = timing.request_s;
+    timing.request_bytes = request.size();
+    respond(request, side, timing);
+    if (options.on_exchange && !stopping) options.on_exchange(timing);
+}
+
+void Simulator::Impl::respond(const std::vector<std::uint8_t>& request, Side side,
+                              ExchangeTiming& timing) {
     const int address = protocol::address_of(request[0]);
     std::optional<std::vector<std::uint8_t>> reply;
     std::optional<FaultRule> fault;
@@ -306,7 +319,7 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side
     if (!pause(options.turnaround_ms + answer.delay_ms)) return;
     for (const ReplyStep& step : plan.steps) {
         if (!pause(step.delay_ms)) return;
-        send(step.bytes, std::max(request_end, Clock::now()), side);
+        send(step.bytes, std::max(request_end, Clock::now()), side, timing);
     }
     std::lock_guard lock(mutex);
     ++counters.replies;
@@ -314,7 +327,7 @@ void Simulator::Impl::handle(const std::vector<std::uint8_t>& request, Side side
 }
 
 void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_point line_free,
-                           Side side) {
+                           Side side, ExchangeTiming& timing) {
     if (bytes.empty()) return;
     log("tx", protocol::hex_bytes(bytes));
     std::lock_guard lock(line_mutex);
@@ -324,6 +337,9 @@ void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_p
         } else if (client.get() >= 0) {
             send_all(client.get(), part);
         }
+        timing.reply_end_s = since_start();
+        if (timing.reply_bytes == 0) timing.reply_start_s = timing.reply_end_s;
+        timing.reply_bytes += part.size();
     };
     if (!options.pace_9600) {
         write(bytes);
@@ -402,6 +418,10 @@ bool Simulator::Impl::pause(int ms) {
         poll(&stop, 1, static_cast<int>(left));
     }
     return !stopping;
+}
+
+double Simulator::Impl::since_start() const {
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 void Simulator::Impl::log(std::string_view what, std::string_view text) {

@@ -3,6 +3,7 @@
 // or connect to tcp_address().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,6 +43,18 @@ struct Answer {
     std::string note;                 // for the transcript: "not in the recording: no reply"
 };
 
+// One framed request and what the simulator did with it, in seconds since it started. On the
+// paced line the request is taken to arrive over its own byte times after it was read, so the
+// reply's first byte goes out one byte time after that and its last when the line would have
+// delivered it.
+struct ExchangeTiming {
+    double request_s = 0.0;      // the request read whole from the line
+    double reply_start_s = 0.0;  // its first reply byte written (request_s when none)
+    double reply_end_s = 0.0;    // its last reply byte written (request_s when none)
+    std::size_t request_bytes = 0;
+    std::size_t reply_bytes = 0;  // every byte written in reply, faults' included; 0: none
+};
+
 struct Options {
     std::vector<int> addresses{1};  // instrument addresses 1..8 on this line (multi-drop)
     bool pty = true;                // serve a pseudo-terminal
@@ -56,6 +69,8 @@ struct Options {
     // still apply to what it answers. Called on the simulator's thread.
     std::function<Answer(std::span<const std::uint8_t> request)> responder;
     std::function<void(const std::string&)> transcript;  // one line per request / reply / event
+    // Called for every request framed, once its reply (if any) is written.
+    std::function<void(const ExchangeTiming&)> on_exchange;
     // Called on the line's changes: "line opened", "line hung up", and after a hang-up fault
     // "line hung up by the simulator; slave: <new path>"; on TCP "tcp client connected from
     // HOST:PORT", "tcp client left", "tcp connection closed by the simulator". Both callbacks
