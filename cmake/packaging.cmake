@@ -1,5 +1,7 @@
-# `cpack -G DEB` in a build configured with -DCMAKE_INSTALL_PREFIX=/usr: one package, qk42rt,
-# with the library, the header, the CMake and pkg-config files, the tools and the preload.
+# `cpack -G DEB`: one package, qk42rt, with the library, the header, the CMake and pkg-config
+# files, the tools and the preload, installed under /usr. The folders below it are the tree's:
+# a tree configured for /usr puts the libraries in Debian's multiarch folder, one configured
+# for another prefix (the test command's) in /usr/lib.
 set(CPACK_PACKAGE_NAME qk42rt)
 set(CPACK_PACKAGE_VENDOR "QK42RT team")
 set(CPACK_PACKAGE_CONTACT "QK42RT team <qk42rt@example.org>")
@@ -25,7 +27,8 @@ if(NOT WIN32)
   set(CPACK_GENERATOR DEB)
   # The Python package qk42 rides along (cmake/install.cmake); prerm removes the byte code
   # Python leaves beside it, so that removing the package leaves no directory behind.
-  set(QK42RT_PYTHON_PACKAGE_DIR ${CMAKE_INSTALL_PREFIX}/${QK42RT_PYTHON_DIR}/qk42)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(QK42RT_PYTHON_PACKAGE_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${QK42RT_PYTHON_DIR}/qk42)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/prerm.in ${PROJECT_BINARY_DIR}/debian/prerm
                  @ONLY)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/prerm)

@@ -2,20 +2,20 @@
 # Installing as users do: `cmake --install` to a temporary prefix, the example hosts built
 # from outside the source tree against it (C through pkg-config, C++ through find_package)
 # and run against qk42rt-sim (the legacy ones through the port-mapping preload, the libqk42
-# one on the pseudo-terminal and over TCP), the man pages against the
-# tools' --help, the Debian package installed and removed with apt-get, and the Windows cross
-# build installed. Prints a PASS/FAIL line per step and exits non-zero when any step fails.
+# one on the pseudo-terminal and over TCP), the man pages against the tools' --help, and the
+# Debian package installed and removed with apt-get. (The Windows installs are the Windows
+# stage's.) Prints a PASS/FAIL line per step and exits non-zero when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-# One Linux build serves the temporary prefix and the Debian package: it is configured for
-# /usr, and `cmake --install --prefix` writes the prefix into the installed files as it goes.
-# The Windows installs use the Windows stage's own cross builds, so neither stage builds twice.
-build=$root/build-deb
+# The plain tree the tests ran on serves the temporary prefix and the Debian package:
+# `cmake --install --prefix` and CPack (which installs under /usr) write the prefix into the
+# installed files as they go. Configured for the default prefix, as a user's tree is, its
+# libraries go to lib/ (Debian's multiarch folder only for a tree configured for /usr).
+. scripts/trees.sh
+build=$root/build
 deb_build=$build
-win_build=$root/build-win
-win64_build=$root/build-win64
 sim_port=57 # high, and checked to have no device behind it, should the preload not load
 started=$(date +%s)
 work=$(mktemp -d /tmp/qk42rt-install.XXXXXX)
@@ -45,21 +45,12 @@ apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=120 "$
 deb_is_installed() { [[ $(dpkg-query -W -f='${db:Status-Abbrev}' qk42rt 2>/dev/null) == ii* ]]; }
 
 # --- build and install to a temporary prefix ------------------------------------------------
-configure_and_build() { # DIR ARGS...
-  local dir=$1
-  shift
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_BUILD_TESTS=OFF \
-    -DQK42RT_BUILD_BENCH=OFF "$@" >"$work/configure.log" 2>&1 &&
-    cmake --build "$dir" -j2 >"$work/build.log" 2>&1 ||
-    { cat "$work/configure.log" "$work/build.log" | tail -30; return 1; }
-}
-
-configure_and_build "$build" -DCMAKE_INSTALL_PREFIX=/usr
-step "build in build-deb (for /usr; installed to a temporary prefix first)" $?
+plain_tree >"$work/build.log" 2>&1 || tail -30 "$work/build.log"
+step "the plain tree (build/) is built" $?
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 step "cmake --install --prefix $prefix" $?
-# Configured for /usr, the libraries go to Debian's multiarch folder, under the prefix too.
-libdir=$prefix/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+libdir_name=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+libdir=$prefix/$libdir_name
 
 check_installed() {
   local ok=0 f
@@ -221,12 +212,9 @@ deb_files=(/usr/include/qk42rt.h /usr/include/qk42.h /usr/bin/qk42rt /usr/bin/qk
   /usr/lib/python3/dist-packages/qk42/__init__.py
   /usr/share/man/man1/qk42rt.1 /usr/share/bash-completion/completions/qk42rt)
 check_deb_installed() {
-  local ok=0 f multiarch
-  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-  for f in "${deb_files[@]}" /usr/lib/$multiarch/libqk42rt.so.1 /usr/lib/$multiarch/libqk42.so.1 \
-    /usr/lib/$multiarch/pkgconfig/qk42.pc \
-    /usr/lib/$multiarch/libqk42rt-portmap.so /usr/lib/$multiarch/pkgconfig/qk42rt.pc \
-    /usr/lib/$multiarch/cmake/QK42RT/QK42RTConfig.cmake; do
+  local ok=0 f lib=/usr/$libdir_name
+  for f in "${deb_files[@]}" $lib/libqk42rt.so.1 $lib/libqk42.so.1 $lib/pkgconfig/qk42.pc \
+    $lib/libqk42rt-portmap.so $lib/pkgconfig/qk42rt.pc $lib/cmake/QK42RT/QK42RTConfig.cmake; do
     [[ -e $f ]] || { log "missing: $f"; ok=1; }
   done
   [[ $(ldconfig -p) == *"libqk42rt.so.1 "* ]] || { log "ldconfig does not list libqk42rt.so.1"; ok=1; }
@@ -291,46 +279,6 @@ else
       deb_installed_here=0
     step "dpkg --purge qk42rt: no record left" $?
   fi
-fi
-
-# --- the Windows cross builds: 32-bit (dist/windows) and 64-bit (dist/windows-x64) ---------
-# Each architecture installs into a folder of its own, as a host's installer would ship the
-# DLL matching the host: a 64-bit process cannot load a 32-bit DLL, nor the reverse.
-windows_install() {  # ARCH TOOLCHAIN BUILD_DIR DIST TOOLS FORMAT
-  local arch=$1 toolchain=$2 dir=$3 dist=$4 tools=$5 format=$6
-  # Configured as the Windows stage configures it (its test hosts too), so that neither
-  # stage undoes the other's build.
-  { cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DQK42RT_BUILD_TESTS=ON &&
-    cmake --build "$dir" -j2; } >"$work/winbuild-$arch.log" 2>&1 &&
-    cmake --install "$dir" --prefix "$dist" >"$work/wininstall-$arch.log" 2>&1 ||
-    tail -30 "$work/winbuild-$arch.log"
-  local ok=$? f
-  for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h \
-    bin/qk42.dll lib/qk42.lib include/qk42.def include/qk42.h; do
-    [[ -f $dist/$f ]] || { log "missing: $f"; ok=1; }
-  done
-  for f in QK42RT.dll qk42.dll; do
-    [[ $($tools-objdump -f "$dist/bin/$f" 2>/dev/null) == *"file format $format"* ]] ||
-      { log "$f is not $format"; ok=1; }
-  done
-  step "Windows $arch-bit: cmake --install into ${dist##*/}: both DLLs ($format), import libraries, .def files, headers" $ok
-  # The installed headers and import libraries are enough to link a Windows host.
-  $tools-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$dist/include" \
-    "$root/examples/c_host/main.c" "$dist/lib/QK42RT.lib" -o "$work/c_host-$arch.exe" &&
-    [[ $($tools-objdump -p "$work/c_host-$arch.exe") == *"DLL Name: QK42RT.dll"* ]]
-  step "Windows $arch-bit: C host links against the installed QK42RT.lib" $?
-  $tools-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$dist/include" \
-    "$root/examples/qk42_host/main.c" "$dist/lib/qk42.lib" -o "$work/qk42_host-$arch.exe" &&
-    [[ $($tools-objdump -p "$work/qk42_host-$arch.exe") == *"DLL Name: qk42.dll"* ]]
-  step "Windows $arch-bit: libqk42 host links against the installed qk42.lib" $?
-}
-if command -v i686-w64-mingw32-gcc >/dev/null && command -v x86_64-w64-mingw32-gcc >/dev/null; then
-  windows_install 32 mingw-i686.cmake "$win_build" "$work/dist/windows" i686-w64-mingw32 pei-i386
-  windows_install 64 mingw-x86_64.cmake "$win64_build" "$work/dist/windows-x64" \
-    x86_64-w64-mingw32 pei-x86-64
-else
-  skip "Windows install (no mingw-w64; scripts/install-deps.sh installs it)"
 fi
 
 echo

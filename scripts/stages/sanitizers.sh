@@ -1,36 +1,53 @@
 #!/usr/bin/env bash
-# The whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# tests where threads meet (the legacy functions' lock, libqk42's line locks, the device-server
-# lines' name lookups) built with ThreadSanitizer.
-# Warnings are errors in the plain build; sanitizer builds only warn (GCC reports false
-# "maybe-uninitialized" inside the standard library under ASan).
-set -euo pipefail
+# The whole GoogleTest suite once, built with Clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer with warnings as errors (the project's second compiler), and a
+# short soak there; then the programs whose tests run threads (the legacy functions' lock,
+# libqk42's line locks, the device-server lines' name lookups) under ThreadSanitizer.
+# Left to the plain tree: the cases labelled "plain" (timed runs that the sanitizers'
+# slowness would decide, and the exhaustive float loop) and everything that is no GoogleTest
+# case (the Python package and the documentation's examples load libqk42 into
+# /usr/bin/python3, which is not built with the sanitizers).
+# Ends with "stage tests: P passed, F failed", which the test command counts.
+set -uo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/trees.sh
 
-# Unity builds (a batch of sources per compiler run) take about a quarter less time here: the
-# plain build, which the packages come from, compiles file by file.
-asan="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
-  -DCMAKE_UNITY_BUILD=ON -DQK42RT_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$asan" \
-  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build-asan -j2
-# Left out here, all run in the plain build: the Python tests (the interpreter is not built
-# with the sanitizer: loading the sanitized libqk42 into it tests the interpreter's start, not
-# our code), and the server's timed end-to-end runs (16 clients for 30 s, a headless browser,
-# Prometheus), whose time limits the sanitizers' slowness on a loaded machine would decide;
-# the server's every route and error runs here all the same.
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j2 \
-  -E '^soak$|^python_package$|^bench_python_clients$|^ServeLoad\.|^ServePage\.|^ServeMetrics\.'
-# A shorter soak under the sanitizers: the full one runs in the plain build.
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 build-asan/tests/qk42rt-soak --exchanges 5000 --shards 4 --seed 7
+asan_tree || exit 1
+ctest_counts() {  # LOG: "P F" from a CTest summary
+  sed -n 's/.* tests passed, \([0-9]*\) tests failed out of \([0-9]*\)/\2 \1/p' "$1"
+}
+passed=0
+failed=0
+tally() {  # STATUS LOG
+  local counts total bad
+  counts=$(ctest_counts "$2")
+  if [[ -z $counts ]]; then
+    failed=$((failed + 1))
+    return
+  fi
+  read -r total bad <<<"$counts"
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  ((bad > 0 || $1 == 0)) || failed=$((failed + 1))
+}
 
-tsan="-fsanitize=thread -fno-omit-frame-pointer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=OFF \
-  -DCMAKE_UNITY_BUILD=ON \
-  -DCMAKE_CXX_FLAGS="$tsan" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
-  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
-cmake --build build-tsan -j2 --target exports_test reliability_test host_test network_line_test
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+ctest --test-dir build-asan --output-on-failure -j2 -L '^sanitized$' | tee build-asan/ctest.log
+tally "${PIPESTATUS[0]}" build-asan/ctest.log
+# The soak's exchanges with random faults, shorter: the full one runs from scripts/bench.sh.
+if build-asan/tests/qk42rt-soak --exchanges 5000 --shards 4 --seed 7 >build-asan/soak.log 2>&1; then
+  passed=$((passed + 1))
+  tail -2 build-asan/soak.log
+else
+  failed=$((failed + 1))
+  cat build-asan/soak.log
+fi
+
+tsan_tree -- exports_test reliability_test host_test network_line_test || exit 1
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure -j2 -R 'Thread|Unplug|Signals|^DeviceServer\.'
+  ctest --test-dir build-tsan --output-on-failure -j2 -E '_NOT_BUILT$' \
+  -R 'Thread|Unplug|Signals|^DeviceServer\.' | tee build-tsan/ctest.log
+tally "${PIPESTATUS[0]}" build-tsan/ctest.log
+
+echo "stage tests: $passed passed, $failed failed"
+((failed == 0))

@@ -13,6 +13,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
+. scripts/trees.sh
 
 build=$root/build-win
 work=$build/wintest          # logs and the screenshot
@@ -96,33 +97,20 @@ if ((${#missing_tools[@]})); then
 fi
 mkdir -p "$work"
 
-# --- simulator: the Linux build's, or one of our own ---------------------------------------
+# --- the simulator and the client (for sniff), from the plain tree -----------------------
 sim=$root/build/tools/sim/qk42rt-sim
-if [[ ! -x $sim ]]; then
-  sim=$root/build-winsim/tools/sim/qk42rt-sim
-  { cmake -S . -B build-winsim -G Ninja -DQK42RT_BUILD_TESTS=OFF >/dev/null &&
-    cmake --build build-winsim -j2 --target qk42rt-sim; } >"$work/sim-build.log" 2>&1
-  step "simulator built (build-winsim)" $? || true
-fi
-
-# --- the client, for qk42rt sniff between a Windows host and the simulator ------------------
 client=$root/build/tools/cli/qk42rt
-if [[ ! -x $client ]]; then
-  client=$root/build-winsim/tools/cli/qk42rt
-  { cmake -S . -B build-winsim -G Ninja -DQK42RT_BUILD_TESTS=OFF >/dev/null &&
-    cmake --build build-winsim -j2 --target qk42rt_cli; } >"$work/client-build.log" 2>&1
-  step "client built (build-winsim)" $? || true
-fi
+plain_tree -- qk42rt-sim qk42rt_cli >"$work/plain-build.log" 2>&1 ||
+  { tail -30 "$work/plain-build.log"; false; }
+step "simulator and client built (build/)" $?
 
 # --- cross build -------------------------------------------------------------------------
-cross_build() {  # cross_build DIR TOOLCHAIN WHAT
+cross_build() {  # cross_build ARCH WHAT
   local log
-  log=$work/build-$(basename "$1").log
-  { cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$2" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DQK42RT_BUILD_TESTS=ON &&
-    cmake --build "$1" -j2; } >"$log" 2>&1
+  log=$work/build-win$1.log
+  windows_tree "$1" >"$log" 2>&1
   local status=$?
-  step "$3" $status
+  step "$2" $status
   if [[ $status -ne 0 ]]; then
     tail -40 "$log"
     printf '%s\n' "${results[@]}"
@@ -130,8 +118,8 @@ cross_build() {  # cross_build DIR TOOLCHAIN WHAT
   fi
 }
 build64=$root/build-win64
-cross_build "$build" cmake/mingw-i686.cmake "[32-bit] both DLLs and the test hosts build with mingw-w64 (i686)"
-cross_build "$build64" cmake/mingw-x86_64.cmake "[64-bit] both DLLs and the test hosts build with mingw-w64 (x86_64)"
+cross_build 32 "[32-bit] both DLLs and the test hosts build with mingw-w64 (i686), Release, no warning"
+cross_build 64 "[64-bit] both DLLs and the test hosts build with mingw-w64 (x86_64), Release, no warning"
 
 # --- the files ---------------------------------------------------------------------------
 for arch in 32 64; do
@@ -318,6 +306,37 @@ message_box() {  # message_box WINE HOST DLL ARCH
 }
 
 for arch in "${archs[@]}"; do wine_steps "$arch"; done
+
+# --- installs: 32-bit (dist/windows) and 64-bit (dist/windows-x64) -------------------------
+# Each architecture installs into a folder of its own, as a host's installer would ship the
+# DLL matching the host: a 64-bit process cannot load a 32-bit DLL, nor the reverse.
+windows_install() {  # ARCH BUILD_DIR TOOLS FORMAT
+  local arch=$1 dir=$2 tools=$3 format=$4 dist=$work/dist/windows-$1
+  rm -rf "$dist"
+  cmake --install "$dir" --prefix "$dist" >"$work/wininstall-$arch.log" 2>&1 ||
+    tail -30 "$work/wininstall-$arch.log"
+  local ok=$? f
+  for f in bin/QK42RT.dll lib/QK42RT.lib include/qk42rt.def include/qk42rt.h \
+    bin/qk42.dll lib/qk42.lib include/qk42.def include/qk42.h; do
+    [[ -f $dist/$f ]] || { echo "    missing: $f"; ok=1; }
+  done
+  for f in QK42RT.dll qk42.dll; do
+    [[ $($tools-objdump -f "$dist/bin/$f" 2>/dev/null) == *"file format $format"* ]] ||
+      { echo "    $f is not $format"; ok=1; }
+  done
+  step "[$arch-bit] cmake --install into a folder: both DLLs ($format), import libraries, .def files, headers" $ok
+  # The installed headers and import libraries are enough to link a Windows host.
+  $tools-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$dist/include" \
+    "$root/examples/c_host/main.c" "$dist/lib/QK42RT.lib" -o "$work/c_host-$arch.exe" &&
+    [[ $($tools-objdump -p "$work/c_host-$arch.exe") == *"DLL Name: QK42RT.dll"* ]]
+  step "[$arch-bit] C host links against the installed QK42RT.lib" $?
+  $tools-gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I"$dist/include" \
+    "$root/examples/qk42_host/main.c" "$dist/lib/qk42.lib" -o "$work/qk42_host-$arch.exe" &&
+    [[ $($tools-objdump -p "$work/qk42_host-$arch.exe") == *"DLL Name: qk42.dll"* ]]
+  step "[$arch-bit] libqk42 host links against the installed qk42.lib" $?
+}
+windows_install 32 "$build" i686-w64-mingw32 pei-i386
+windows_install 64 "$build64" x86_64-w64-mingw32 pei-x86-64
 
 echo
 echo "=== Windows stage ($(($(date +%s) - started)) s)"
