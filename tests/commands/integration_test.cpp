@@ -43,7 +43,7 @@ TEST(Integration, ControlByteGoesOutUnchecked) {
     for (const auto& [control, request, reply, ok] : cases) {
         Sent sent;
         auto outcome = run_against(
-            reply, [&](Line& l) { return int_control(l, 1, control); }, &sent);
+            reply, [&, control = control](Line& l) { return int_control(l, 1, control); }, &sent);
         EXPECT_EQ(sent.request, request) << control;
         EXPECT_EQ(outcome.ok(), ok) << control;
     }

@@ -17,7 +17,7 @@ TEST(OnOff, SetAcceptsAnyOneByteReply) {
     for (const auto& [state, request, reply, ok] : cases) {
         Sent sent;
         auto outcome = run_against(
-            reply, [&](Line& l) { return set_on_off(l, 1, state); }, &sent);
+            reply, [&, state = state](Line& l) { return set_on_off(l, 1, state); }, &sent);
         EXPECT_EQ(sent.request, request) << state;
         EXPECT_EQ(outcome.ok(), ok) << state << " reply " << reply;
     }

@@ -64,7 +64,7 @@ TEST(RatioTotal, ModeIsTheTruncatingRemainderOfThree) {
     for (const auto& [mode, request] : cases) {
         Sent sent;
         auto outcome = run_against(
-            "0D", [&](Line& l) { return control_ratio_total(l, 1, mode); }, &sent);
+            "0D", [&, mode = mode](Line& l) { return control_ratio_total(l, 1, mode); }, &sent);
         EXPECT_EQ(sent.request, request) << mode;
         EXPECT_TRUE(outcome.ok()) << mode;
     }
