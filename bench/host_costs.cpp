@@ -36,15 +36,11 @@ void host_interface_costs(const Settings& settings, Report& report) {
     const Script python = start_script(
         settings.python, settings.script, "qk42", device,
         {"QK42_LIBRARY=" + settings.qk42_library, "PYTHONPATH=" + settings.qk42_package});
-    std::vector<Turn> turns{[&](int count, Samples& out) { library_turn(device, op, count, out); },
-                            turn_of([&] { return bare.exchange(op); }),
-                            [&](int count, Samples& out) {
-                                if (pyserial) script_turn(*pyserial, op.for_script(), count, out);
-                            },
-                            [&](int count, Samples& out) {
-                                if (python) script_turn(*python, "", count, out);
-                            }};
-    const auto s = take_turns(turns, settings.calls, settings.block);
+    const auto s =
+        take_turns({[&](int count, Samples& out) { library_turn(device, op, count, out); },
+                    turn_of([&] { return bare.exchange(op); }),
+                    script_turns(pyserial, op.for_script()), script_turns(python, "")},
+                   settings.calls, settings.block);
 
     library_targets(report, op.host_name, s[kLibrary], s[kBare], Limits{1.05, 1.10});
     const auto cpu = [&](Contender c) { return s[c].cpu_per_call(); };

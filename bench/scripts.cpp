@@ -23,18 +23,21 @@ Script start_script(const std::string& python, const std::string& script, const 
     return nullptr;
 }
 
-void script_turn(testing::ChildProcess& script, const std::string& words, int count, Samples& out) {
-    script.write_line("run " + std::to_string(count) + " " + words);
-    std::istringstream answer(script.read_line(count * 600 + 30'000).value_or(""));
-    std::string done;
-    double cpu_ns = 0.0;
-    std::size_t failures = 0;
-    if (!(answer >> done >> cpu_ns >> failures) || done != "done") {
-        throw std::runtime_error("a Python client did not answer run " + words);
-    }
-    out.cpu_us += cpu_ns / 1e3;
-    out.failures += failures;
-    for (double wall_ns = 0.0; answer >> wall_ns;) out.wall_us.push_back(wall_ns / 1e3);
+Turn script_turns(const Script& script, const std::string& words) {
+    return [&script, words](int count, Samples& out) {
+        if (!script) return;
+        script->write_line("run " + std::to_string(count) + " " + words);
+        std::istringstream answer(script->read_line(count * 600 + 30'000).value_or(""));
+        std::string done;
+        double cpu_ns = 0.0;
+        std::size_t failures = 0;
+        if (!(answer >> done >> cpu_ns >> failures) || done != "done") {
+            throw std::runtime_error("a Python client did not answer run " + words);
+        }
+        out.cpu_us += cpu_ns / 1e3;
+        out.failures += failures;
+        for (double wall_ns = 0.0; answer >> wall_ns;) out.wall_us.push_back(wall_ns / 1e3);
+    };
 }
 
 }  // namespace qk42rt::bench

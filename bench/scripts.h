@@ -17,8 +17,8 @@ using Script = std::unique_ptr<testing::ChildProcess>;
 Script start_script(const std::string& python, const std::string& script, const std::string& kind,
                     const std::string& device, const std::vector<std::string>& env = {});
 
-// A turn of the script's: "run COUNT WORDS", answered "done CPU_NS FAILURES WALL_NS...", its
-// own CPU time as the kernel counts it and one wall time per call.
-void script_turn(testing::ChildProcess& script, const std::string& words, int count, Samples& out);
+// The script's turns: "run COUNT WORDS", answered "done CPU_NS FAILURES WALL_NS...", its own
+// CPU time as the kernel counts it and one wall time per call. Without a script, none.
+Turn script_turns(const Script& script, const std::string& words);
 
 }  // namespace qk42rt::bench
