@@ -1,134 +1,108 @@
-// qk42rt-bench: the library's exchanges timed against a bare exchange and a pyserial script on
-// the simulated instrument, libqk42 and its Python package beside them, over TCP straight and
-// through ser2net, its time-outs and its pace on a 9600-baud line. Writes a Markdown table
-// with PASS/FAIL beside each target.
+// qk42rt-bench: the library's exchanges timed against a bare exchange and Python scripts on the
+// simulated instrument, over pseudo-terminals, TCP and ser2net, its time-outs and its pace on a
+// 9600-baud line, the client's bulk readings, sniff and serve. Writes a Markdown report with
+// PASS/FAIL beside each target.
 #include <signal.h>
 
-#include <charconv>
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
-#include <string>
-#include <string_view>
 
-#include "phases.h"
-#include "report.h"
+#include "bench.h"
 
 namespace {
 
-using qk42rt::bench::Settings;
+using namespace qk42rt::bench;
 
-constexpr char kUsage[] = R"(Usage: qk42rt-bench [OPTION]...
-  --out FILE             write the Markdown table here (default bench-results.md)
-  --sim PATH             the simulator program (default: the one built with this)
-  --python PATH          a Python 3 with pyserial (default /usr/bin/python3)
-  --python-client PATH   pyserial_client.py (default: the one in the source tree)
-  --client PATH          the qk42rt client, for its status and monitor (default: not run)
-  --ser2net PATH         ser2net, the device server put in front of the simulator (default
-                         /usr/sbin/ser2net; those exchanges are skipped when it is missing)
-  --calls N              calls per operation and contender (default 3000)
-  --timeouts N           calls without a reply (default 20)
-  --paced-calls N        calls per operation on the paced line (default 200)
-  --monitor-seconds S    length of the monitor loop (default 60)
-  --quick                a short run: 300 calls, 4 time-outs, 30 paced calls, 2 s monitor
-  --strict               exit with status 3 when a target is missed
-)";
+struct Part {
+    const char* name;
+    const char* what;
+    void (*run)(const Settings&, Report&);
+};
 
-[[noreturn]] void usage_error(const std::string& message) {
-    std::fprintf(stderr, "qk42rt-bench: %s\n%s", message.c_str(), kUsage);
-    std::exit(2);
-}
-
-template <typename T>
-T number(std::string_view option, std::string_view text) {
-    T value{};
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || value < 0) {
-        usage_error(std::string(option) + ": not a number: '" + std::string(text) + "'");
-    }
-    return value;
-}
+constexpr Part kParts[] = {
+    {"exchange", "the exported functions on a pseudo-terminal", exchange_costs},
+    {"host", "libqk42 and the Python package", host_interface_costs},
+    {"tcp", "libqk42 over TCP and ser2net", device_server_costs},
+    {"no-reply", "calls without a reply", no_reply_waits},
+    {"paced", "the paced line", paced_line},
+    {"bulk", "status and monitor on the paced line", bulk_reading},
+    {"sniff", "qk42rt sniff in the line", sniff_costs},
+    {"serve", "qk42rt serve", server_costs},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Settings settings;
-    settings.simulator = QK42RT_BENCH_SIM;
-    settings.python = "/usr/bin/python3";
-    settings.python_client = QK42RT_BENCH_PYTHON_CLIENT;
-    settings.qk42_client = QK42RT_BENCH_QK42_CLIENT;
-    settings.qk42_package = QK42RT_BENCH_QK42_PACKAGE;
-    settings.qk42_library = QK42RT_BENCH_QK42_LIBRARY;
-    settings.ser2net = "/usr/sbin/ser2net";
+    Settings s{.simulator = QK42RT_BENCH_SIM,
+               .client = QK42RT_BENCH_CLIENT,
+               .python = "/usr/bin/python3",
+               .script = QK42RT_BENCH_SCRIPT,
+               .qk42_package = QK42RT_BENCH_QK42_PACKAGE,
+               .qk42_library = QK42RT_BENCH_QK42_LIBRARY,
+               .ser2net = "/usr/sbin/ser2net"};
     std::string out = "bench-results.md";
     bool strict = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) usage_error(std::string(arg) + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--out") {
-            out = value();
-        } else if (arg == "--sim") {
-            settings.simulator = value();
-        } else if (arg == "--python") {
-            settings.python = value();
-        } else if (arg == "--python-client") {
-            settings.python_client = value();
-        } else if (arg == "--client") {
-            settings.client = value();
-        } else if (arg == "--ser2net") {
-            settings.ser2net = value();
-        } else if (arg == "--calls") {
-            settings.calls = std::max(1, number<int>(arg, value()));
-        } else if (arg == "--timeouts") {
-            settings.timeouts = std::max(1, number<int>(arg, value()));
-        } else if (arg == "--paced-calls") {
-            settings.paced_calls = std::max(10, number<int>(arg, value()));
-        } else if (arg == "--monitor-seconds") {
-            settings.monitor_seconds = number<double>(arg, value());
-        } else if (arg == "--quick") {
-            settings.calls = 300;
-            settings.timeouts = 4;
-            settings.paced_calls = 30;
-            settings.statuses = 2;
-            settings.monitor_seconds = 2;
-        } else if (arg == "--strict") {
-            strict = true;
-        } else {
-            usage_error("unknown option '" + std::string(arg) + "'");
-        }
-    }
-    // A client that goes away must not take the benchmark with it.
-    signal(SIGPIPE, SIG_IGN);
+    std::vector<std::string> only;
 
-    qk42rt::bench::Report report;
+    CLI::App app("Times the library against bare exchanges on the simulated instrument.",
+                 "qk42rt-bench");
+    app.option_defaults()->always_capture_default();
+    // First, so that options given beside it take effect after it.
+    app.add_flag_callback(
+        "--quick",
+        [&s] {
+            s.calls = 300;
+            s.timeouts = 4;
+            s.paced_calls = 30;
+            s.statuses = 2;
+            s.monitor_seconds = 2;
+            s.serve_rounds = 2;
+            s.serve_calls = 100;
+            s.load_seconds = 1;
+            s.poll_interval_ms = 200;
+        },
+        "a short run (CI): 300 calls, 4 time-outs, 30 paced calls, 2 s monitor loops, 2 x 100 "
+        "server calls, 1 s of server load, a 200 ms poll");
+    app.add_option("--out", out, "write the Markdown report here");
+    app.add_option("--sim", s.simulator, "the simulator");
+    app.add_option("--client", s.client, "the qk42rt client");
+    app.add_option("--python", s.python, "a Python 3 with pyserial");
+    app.add_option("--ser2net", s.ser2net, "ser2net (its lines are left out without it)");
+    const CLI::Range count(1, 10'000'000);
+    app.add_option("--calls", s.calls, "calls per operation and contender")->check(count);
+    app.add_option("--timeouts", s.timeouts, "calls without a reply")->check(count);
+    app.add_option("--paced-calls", s.paced_calls, "calls per operation on the paced line")
+        ->check(CLI::Range(10, 10'000'000));
+    app.add_option("--monitor-seconds", s.monitor_seconds, "the monitor loops' length")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--serve-rounds", s.serve_rounds, "server latency: rounds")->check(count);
+    app.add_option("--serve-calls", s.serve_calls, "server latency: calls a block")->check(count);
+    app.add_option("--load-seconds", s.load_seconds, "server load: the 16 clients' window")
+        ->check(CLI::PositiveNumber);
+    std::vector<std::string> names;
+    for (const Part& part : kParts) names.emplace_back(part.name);
+    app.add_option("--only", only, "run only these parts")->check(CLI::IsMember(names));
+    app.add_flag("--strict", strict, "exit with status 3 when a target is missed");
     try {
-        std::fprintf(stderr, "bench: exchange costs (%d calls per operation and client)\n",
-                     settings.calls);
-        qk42rt::bench::exchange_costs(settings, report);
-        std::fprintf(stderr, "bench: libqk42 and the Python package (%d calls per client)\n",
-                     settings.calls);
-        qk42rt::bench::host_interface_costs(settings, report);
-        std::fprintf(stderr, "bench: exchanges over TCP (%d calls per operation and client)\n",
-                     settings.calls);
-        qk42rt::bench::device_server_costs(settings, report);
-        std::fprintf(stderr, "bench: %d calls without a reply\n", settings.timeouts);
-        qk42rt::bench::no_reply_waits(settings, report);
-        std::fprintf(stderr, "bench: paced line\n");
-        qk42rt::bench::paced_line(settings, report);
-        std::fprintf(stderr, "bench: bulk reading (monitor %.0f s)\n", settings.monitor_seconds);
-        qk42rt::bench::bulk_reading(settings, report);
-        std::fprintf(stderr, "bench: qk42rt sniff in the line\n");
-        qk42rt::bench::sniff_costs(settings, report);
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    signal(SIGPIPE, SIG_IGN);  // a client that goes away must not take the benchmark with it
+
+    Report report;
+    try {
+        for (const Part& part : kParts) {
+            if (only.empty() || std::find(only.begin(), only.end(), part.name) != only.end()) {
+                std::fprintf(stderr, "bench: %s\n", part.what);
+                part.run(s, report);
+            }
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qk42rt-bench: %s\n", e.what());
         return 1;
     }
-
-    return qk42rt::bench::publish(report, "Benchmark run", out, strict, "qk42rt-bench");
+    return report.publish(out, strict);
 }

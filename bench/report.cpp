@@ -1,10 +1,11 @@
 #include "report.h"
 
+#include <sys/utsname.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <fstream>
-
-#include "machine.h"
 
 namespace qk42rt::bench {
 namespace {
@@ -22,6 +23,23 @@ std::string table(const Row& header, const std::vector<Row>& rows) {
     return text;
 }
 
+// "Machine: N cores (nproc), CPU model, Linux release."
+std::string machine() {
+    std::string model = "unknown CPU";
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        const auto colon = line.find(':');
+        if (line.starts_with("model name") && colon != std::string::npos) {
+            model = line.substr(line.find_first_not_of(' ', colon + 1));
+            break;
+        }
+    }
+    utsname name{};
+    uname(&name);
+    return "Machine: " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores (nproc), " +
+           model + ", Linux " + name.release + ".";
+}
+
 }  // namespace
 
 void Report::target(const std::string& figure, const std::string& measured, const std::string& goal,
@@ -37,38 +55,61 @@ void Report::figure(const std::string& figure, const std::string& measured,
 
 void Report::section(const std::string& heading, const std::string& note, const Row& header,
                      const std::vector<Row>& rows) {
-    details_ += "\n### " + heading + "\n\n";
-    if (!note.empty()) details_ += note + "\n\n";
+    details_ += "\n### " + heading + "\n\n" + (note.empty() ? "" : note + "\n\n");
     details_ += table(header, rows);
 }
 
-std::string Report::markdown(const std::string& title, const std::string& machine) const {
-    std::string text = "## " + title + "\n\n" + machine + "\n\n";
+int Report::publish(const std::string& out, bool strict) const {
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    std::string text = std::string("## Benchmark run of ") + date + "\n\n" + machine() + "\n\n";
     text += table({"Figure", "Measured", "Target", "Result"}, targets_);
     for (const auto& n : notes_) text += "\n" + n + "\n";
-    return text + details_;
+    text += details_;
+    std::ofstream file(out);
+    file << text;
+    std::fputs(text.c_str(), stdout);
+    if (!file) {
+        std::fprintf(stderr, "qk42rt-bench: cannot write %s\n", out.c_str());
+        return 1;
+    }
+    return strict && !all_met_ ? 3 : 0;
+}
+
+void library_targets(Report& report, const std::string& name, const Samples& library,
+                     const Samples& bare, std::optional<Limits> limits, const std::string& why) {
+    const double wall = summarize(library.wall_us).median / summarize(bare.wall_us).median;
+    const double cpu = library.cpu_per_call() / bare.cpu_per_call();
+    const std::size_t failed = library.failures + bare.failures;
+    const std::string trouble = failed ? " (" + std::to_string(failed) + " calls failed)" : "";
+    const std::string figure = name + ": library/bare, ";
+    if (!limits) {
+        report.figure(figure + "median wall", fixed(wall, 2) + trouble, why);
+        report.figure(figure + "CPU per call", fixed(cpu, 2) + trouble, why);
+        return;
+    }
+    report.target(figure + "median wall", fixed(wall, 2) + trouble, "≤ " + fixed(limits->wall, 2),
+                  failed == 0 && wall <= limits->wall);
+    report.target(figure + "CPU per call", fixed(cpu, 2) + trouble, "≤ " + fixed(limits->cpu, 2),
+                  failed == 0 && cpu <= limits->cpu);
+}
+
+Row cost_row(Row lead, const Samples& samples, const Samples& bare) {
+    const Summary s = summarize(samples.wall_us);
+    for (std::string cell :
+         {std::to_string(s.count), fixed(s.median, 1), fixed(s.p99, 1),
+          fixed(samples.cpu_per_call(), 1), fixed(samples.cpu_per_call() - bare.cpu_per_call(), 1),
+          std::to_string(samples.failures)}) {
+        lead.push_back(std::move(cell));
+    }
+    return lead;
 }
 
 std::string fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
-}
-
-int publish(const Report& report, const std::string& title, const std::string& out, bool strict,
-            const char* program) {
-    char date[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-    const std::string text = report.markdown(title + " of " + date, describe_machine());
-    std::ofstream file(out);
-    file << text;
-    std::fputs(text.c_str(), stdout);
-    if (!file) {
-        std::fprintf(stderr, "%s: cannot write %s\n", program, out.c_str());
-        return 1;
-    }
-    return strict && !report.all_met() ? 3 : 0;
 }
 
 }  // namespace qk42rt::bench

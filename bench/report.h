@@ -1,8 +1,11 @@
-// The benchmark's findings as Markdown: the targets with PASS/FAIL, then the detailed tables.
+// The benchmark's findings as Markdown: the targets with PASS/FAIL, then the detail tables.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "measure.h"
 
 namespace qk42rt::bench {
 
@@ -10,18 +13,18 @@ using Row = std::vector<std::string>;
 
 class Report {
   public:
-    // A target row: what was measured, its value, the target, and whether it was met.
+    // A figure and its target; a missed one reads **FAIL**.
     void target(const std::string& figure, const std::string& measured, const std::string& goal,
                 bool met);
-    // A figure reported without a target (its Result is "-").
+    // A figure without a target (its result is "-"), and why it has none.
     void figure(const std::string& figure, const std::string& measured, const std::string& why);
-    // A detail section: a heading, an optional note and a table.
     void section(const std::string& heading, const std::string& note, const Row& header,
                  const std::vector<Row>& rows);
     void note(const std::string& text) { notes_.push_back(text); }
 
-    bool all_met() const { return all_met_; }
-    std::string markdown(const std::string& title, const std::string& machine) const;
+    // Writes it, titled with the date and the machine, to `out` and standard output. The exit
+    // status: 1 when the file cannot be written, 3 when `strict` and a target was missed.
+    int publish(const std::string& out, bool strict) const;
 
   private:
     std::vector<Row> targets_;
@@ -30,13 +33,22 @@ class Report {
     bool all_met_ = true;
 };
 
-// Ends a benchmark program: the report titled "<title> of <date> UTC" with the machine's line,
-// written to `out` and printed. Its exit status: 1 when the file cannot be written, 3 when
-// `strict` and a target was missed, else 0. `program` names the writer in its message.
-int publish(const Report& report, const std::string& title, const std::string& out, bool strict,
-            const char* program);
-
-// Numbers as the tables show them.
 std::string fixed(double value, int decimals);
+
+// Library/bare ratios to stay within: median wall time and CPU per call.
+struct Limits {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+
+// "NAME: library/bare, median wall" and "..., CPU per call" against `limits`, which a failed
+// call misses; without limits, figures for the reason `why`.
+void library_targets(Report& report, const std::string& name, const Samples& library,
+                     const Samples& bare, std::optional<Limits> limits,
+                     const std::string& why = "");
+
+// `lead`, then the calls, median and p99 wall time (µs), CPU per call and over the bare
+// exchange's, and the failures.
+Row cost_row(Row lead, const Samples& samples, const Samples& bare);
 
 }  // namespace qk42rt::bench

@@ -1,6 +1,6 @@
-"""The benchmark's Python contenders, pyserial_client.py and qk42_client.py, against the
-simulator: the answers qk42rt-bench reads, the failures they count, and how they share the line
-with the benchmark's own libqk42 handle.
+"""The benchmark's Python contenders (python_clients.py) against the simulator: the answers
+qk42rt-bench reads, the failures they count, and how they share the line with the benchmark's
+own libqk42 handle.
 
 Run by CTest (bench_python_clients) with QK42_LIBRARY, QK42RT_SIM and PYTHONPATH set for this
 build; needs python3-serial and python3-pytest.
@@ -15,106 +15,92 @@ import pytest
 import qk42
 from qk42.testing import Simulator
 
-BENCH = Path(__file__).resolve().parent.parent
-PYSERIAL_CLIENT = BENCH / "pyserial_client.py"
-QK42_CLIENT = BENCH / "qk42_client.py"
-
-
-class Client:
-    """One client process, talked to as qk42rt-bench does."""
-
-    def __init__(self, script, device):
-        self.process = subprocess.Popen(
-            [sys.executable, str(script), device],
-            stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE,
-            text=True,
-        )
-        assert self.process.stdout.readline() == "ready\n"
-
-    def run(self, operation, count):
-        """(CPU ns, failures, wall times in ns) of `count` calls."""
-        self.process.stdin.write(f"run {operation} {count}\n")
-        self.process.stdin.flush()
-        words = self.process.stdout.readline().split()
-        assert words[:1] == ["done"], words
-        return int(words[1]), int(words[2]), [int(w) for w in words[3:]]
-
-    def quit(self):
-        self.process.stdin.write("quit\n")
-        self.process.stdin.flush()
-        return self.process.wait(timeout=10)
-
-    def kill(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+CLIENTS = Path(__file__).resolve().parent.parent / "python_clients.py"
 
 
 @pytest.fixture
-def simulator():
+def start(request):
+    """start(kind, device) -> run(count, *words) -> (CPU ns, failures, wall times in ns), as
+    qk42rt-bench talks to a client; run.quit() ends it and gives its exit status."""
+
+    def started(kind, device):
+        process = subprocess.Popen([sys.executable, str(CLIENTS), kind, device],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        request.addfinalizer(lambda: process.poll() is None and process.kill())
+        assert process.stdout.readline() == "ready\n"
+
+        def run(count, *words):
+            process.stdin.write(" ".join(["run", str(count), *words]) + "\n")
+            process.stdin.flush()
+            answer = process.stdout.readline().split()
+            assert answer[:1] == ["done"], answer
+            return int(answer[1]), int(answer[2]), [int(w) for w in answer[3:]]
+
+        def quit():
+            process.stdin.write("quit\n")
+            process.stdin.flush()
+            return process.wait(timeout=10)
+
+        run.quit = quit
+        return run
+
+    return started
+
+
+def words_for(kind, call=lambda inst: inst.flow(1)):
+    """What qk42rt-bench adds to "run COUNT" for a client: for pyserial the request libqk42
+    sends for `call(instrument)`, in hex, and its reply's length."""
+    if kind == "qk42":
+        return ()
+    exchanges = []
+    with Simulator() as sim, qk42.open(sim.device) as line:
+        line.trace = lambda request, reply: exchanges.append((request.hex(), str(len(reply))))
+        call(line.instrument(1))
+    return exchanges[0]
+
+
+@pytest.mark.parametrize(
+    "kind, call",
+    [("pyserial", lambda inst: inst.flow(1)),
+     ("pyserial", lambda inst: inst.set_setpoint(1, 1.0)),
+     ("pyserial", lambda inst: inst.version()),
+     ("qk42", None)],
+    ids=["pyserial-flow", "pyserial-setpoint", "pyserial-version", "qk42"],
+)
+def test_every_call_is_timed(start, kind, call):
+    words = words_for(kind, call)
     with Simulator() as sim:
-        yield sim
+        run = start(kind, sim.device)
+        for _ in range(2):  # the qk42 client opens the line again for each run
+            cpu, failures, walls = run(7, *words)
+            assert (failures, len(walls)) == (0, 7)
+            assert cpu > 0 and all(w > 0 for w in walls)
+        assert run.quit() == 0
 
 
-def started(script, device, request):
-    client = Client(script, device)
-    request.addfinalizer(client.kill)
-    return client
-
-
-# --- what the benchmark reads ----------------------------------------------------------------
-
-
-@pytest.mark.parametrize("operation", ["read_flow", "set_setpoint", "read_version"])
-def test_pyserial_client_times_every_call(simulator, request, operation):
-    client = started(PYSERIAL_CLIENT, simulator.device, request)
-    cpu, failures, walls = client.run(operation, 7)
-    assert failures == 0
-    assert len(walls) == 7 and all(w > 0 for w in walls)
-    assert cpu > 0
-    assert client.quit() == 0
-
-
-def test_qk42_client_times_every_call(simulator, request):
-    client = started(QK42_CLIENT, simulator.device, request)
-    for _ in range(2):  # the line is opened again for each run
-        cpu, failures, walls = client.run("read_flow", 7)
-        assert failures == 0
-        assert len(walls) == 7 and all(w > 0 for w in walls)
-        assert cpu > 0
-    assert client.quit() == 0
-
-
-@pytest.mark.parametrize("script", [PYSERIAL_CLIENT, QK42_CLIENT], ids=["pyserial", "qk42"])
-def test_calls_without_a_reply_are_counted(request, script):
+@pytest.mark.parametrize("kind", ["pyserial", "qk42"])
+def test_calls_without_a_reply_are_counted(start, kind):
+    words = words_for(kind)
     # The flow request (code 0x3) goes unanswered twice, then is answered again.
     with Simulator(faults=["no-reply:code=0x3,count=2"]) as sim:
-        client = started(script, sim.device, request)
-        _, failures, walls = client.run("read_flow", 3)
-        assert failures == 2
-        assert len(walls) == 3
+        run = start(kind, sim.device)
+        _, failures, walls = run(3, *words)
+        assert (failures, len(walls)) == (2, 3)
         assert sorted(walls)[1] >= 0.4e9  # each failure waited out the time-out
-        assert client.quit() == 0
+        assert run.quit() == 0
 
 
-# --- sharing the line with the benchmark's libqk42 handle --------------------------------------
-
-
-def test_pyserial_client_leaves_the_line_to_libqk42(simulator, request):
-    # It opens the line first and keeps it; libqk42's claim must not find it taken.
-    client = started(PYSERIAL_CLIENT, simulator.device, request)
-    with qk42.open(simulator.device) as line:
-        assert line.instrument(1).flow(1).status == 0
-        assert client.run("read_flow", 3)[1] == 0
-    assert client.quit() == 0
-
-
-def test_qk42_client_holds_the_line_only_during_a_run(simulator, request):
-    client = started(QK42_CLIENT, simulator.device, request)
-    for _ in range(2):
-        # Between runs the benchmark's own handle takes its turn.
-        with qk42.open(simulator.device) as line:
-            line.instrument(1).flow(1)
-        assert client.run("read_flow", 3)[1] == 0
-    assert client.quit() == 0
+@pytest.mark.parametrize("kind", ["pyserial", "qk42"])
+def test_the_line_is_shared_with_libqk42(start, kind):
+    words = words_for(kind)
+    # pyserial opens the line first and keeps it: libqk42's claim must not find it taken. The
+    # qk42 client holds it only during a run: between runs the benchmark's handle has it.
+    with Simulator() as sim:
+        run = start(kind, sim.device)
+        for _ in range(2):
+            with qk42.open(sim.device) as line:
+                assert line.instrument(1).flow(1).status == 0
+                if kind == "pyserial":
+                    assert run(3, *words)[1] == 0
+            assert run(3, *words)[1] == 0
+        assert run.quit() == 0

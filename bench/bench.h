@@ -1,0 +1,43 @@
+// The benchmark's settings and its parts, each against simulators of its own; each adds its
+// targets and detail tables to the report.
+#pragma once
+
+#include <string>
+
+#include "report.h"
+
+namespace qk42rt::bench {
+
+struct Settings {
+    std::string simulator;        // qk42rt-sim
+    std::string client;           // qk42rt: its status, monitor, sniff and serve
+    std::string python;           // a Python 3 with pyserial
+    std::string script;           // python_clients.py
+    std::string qk42_package;     // the directory holding the Python package qk42
+    std::string qk42_library;     // the libqk42 it loads (QK42_LIBRARY)
+    std::string ser2net;          // its lines are left out when it is missing
+    int calls = 3000;             // per operation and contender
+    int block = 10;               // calls in a row before the next contender's turn
+    int timeouts = 20;            // calls without a reply
+    int paced_calls = 200;        // per operation on the paced line, and direct calls there
+    int statuses = 5;             // status walks of 8 channels
+    double monitor_seconds = 60;  // the monitor loops' length
+    int serve_rounds = 10;        // server latency: rounds of a direct and an HTTP block
+    int serve_calls = 200;        // server latency: calls per block
+    // The 16 HTTP clients' window: long enough in a full run that the server publishes more
+    // readings than its event history keeps (4096), so that the subscribers after them meet
+    // the history of a server that has run for some minutes.
+    double load_seconds = 35;
+    int poll_interval_ms = 1000;  // the server's, while the subscribers listen
+};
+
+void exchange_costs(const Settings& settings, Report& report);
+void host_interface_costs(const Settings& settings, Report& report);
+void device_server_costs(const Settings& settings, Report& report);
+void no_reply_waits(const Settings& settings, Report& report);
+void paced_line(const Settings& settings, Report& report);
+void bulk_reading(const Settings& settings, Report& report);
+void sniff_costs(const Settings& settings, Report& report);
+void server_costs(const Settings& settings, Report& report);
+
+}  // namespace qk42rt::bench

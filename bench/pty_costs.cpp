@@ -1,0 +1,109 @@
+// The exported functions on a pseudo-terminal: against a bare exchange and a pyserial script
+// with the instrument answering at once, waiting out an instrument that never answers, and on
+// a line paced at 9600 baud.
+#include <vector>
+
+#include "bench.h"
+#include "scripts.h"
+#include "support/sim_process.h"
+#include "wire.h"
+
+namespace qk42rt::bench {
+
+void exchange_costs(const Settings& settings, Report& report) {
+    testing::SimProcess simulator(settings.simulator, {});
+    // The bare line and the script open the line before the library claims it for itself; the
+    // claims turn away only later openers.
+    BareLine bare(simulator.device());
+    const Script script =
+        start_script(settings.python, settings.script, "pyserial", simulator.device());
+    const LegacyPort port(simulator.device());
+    std::vector<Row> rows;
+    for (const Operation& op : operations()) {
+        std::vector<Turn> turns{turn_of(op.legacy), turn_of([&] { return bare.exchange(op); })};
+        if (script) turns.push_back(script_turns(script, op.for_script()));
+        const auto s = take_turns(turns, settings.calls, settings.block);
+        library_targets(report, op.name, s[0], s[1], Limits{1.10, 1.25});
+        rows.push_back(cost_row({op.name, "library"}, s[0], s[1]));
+        rows.push_back(cost_row({op.name, "bare"}, s[1], s[1]));
+        if (!script) {
+            report.target(op.name + ": pyserial/library", "not measured", "≥ 1.0, ≥ 2", false);
+            continue;
+        }
+        const double wall = summarize(s[2].wall_us).median / summarize(s[0].wall_us).median;
+        const double cpu = s[2].cpu_per_call() / s[0].cpu_per_call();
+        const bool clean = s[2].failures == 0;
+        report.target(op.name + ": pyserial/library, median wall", fixed(wall, 2), "≥ 1.0",
+                      clean && wall >= 1.0);
+        report.target(op.name + ": pyserial/library, CPU per call", fixed(cpu, 2), "≥ 2",
+                      clean && cpu >= 2.0);
+        rows.push_back(cost_row({op.name, "pyserial"}, s[2], s[1]));
+    }
+    report.section("Exchange cost on a pseudo-terminal, instrument answering at once",
+                   "Times in microseconds per call. CPU is user + system time of the calling "
+                   "process (the simulator runs as a process of its own); CPU over bare is what a "
+                   "client spends beyond the bare exchange's own system calls.",
+                   {"Operation", "Client", "Calls", "Wall median", "Wall p99", "CPU per call",
+                    "CPU over bare", "Failed"},
+                   rows);
+}
+
+void no_reply_waits(const Settings& settings, Report& report) {
+    testing::SimProcess simulator(settings.simulator, {"--fault", "no-reply"});
+    const LegacyPort port(simulator.device());
+    const Operation& op = operations().front();
+    Samples waits;
+    const double wall_start = wall_us();
+    time_calls(settings.timeouts, waits, [&] { return !op.legacy(); });
+    const double cpu_share = 100.0 * waits.cpu_us / (wall_us() - wall_start);
+    const Summary s = summarize(waits.wall_us);
+    const auto ms = [](double us) { return fixed(us / 1e3, 2); };
+    report.target("No reply: shortest wait (" + std::to_string(s.count) + " calls)",
+                  ms(s.min) + " ms", "≥ 500 ms", s.min >= 500e3 && waits.failures == 0);
+    report.target("No reply: median wait", ms(s.median) + " ms", "≤ 503 ms", s.median <= 503e3);
+    report.target("No reply: longest wait", ms(s.max) + " ms", "≤ 520 ms", s.max <= 520e3);
+    report.target("No reply: CPU during the waits", fixed(cpu_share, 3) + " % of wall", "≤ 1 %",
+                  cpu_share <= 1.0);
+    report.section(
+        "Calls without a reply (" + op.name + ", simulator told to stay silent)", "",
+        {"Calls", "Min (ms)", "Median (ms)", "Max (ms)", "CPU (µs, all calls)", "CPU / wall"},
+        {{std::to_string(s.count), ms(s.min), ms(s.median), ms(s.max), fixed(waits.cpu_us, 0),
+          fixed(cpu_share, 3) + " %"}});
+}
+
+void paced_line(const Settings& settings, Report& report) {
+    testing::SimProcess simulator(settings.simulator, {"--pace"});
+    BareLine bare(simulator.device());
+    const LegacyPort port(simulator.device());
+    std::vector<Row> rows;
+    for (const Operation& op : operations()) {
+        const auto s = take_turns({turn_of(op.legacy), turn_of([&] { return bare.exchange(op); })},
+                                  settings.paced_calls, 10);
+        const Summary library = summarize(s[0].wall_us);
+        const double bare_ms = summarize(s[1].wall_us).median / 1e3;
+        const double line_ms = op.line_minimum_us() / 1e3;
+        const double over_line = library.median / 1e3 - line_ms;
+        const double over_bare = library.median / 1e3 - bare_ms;
+        const std::size_t failed = s[0].failures + s[1].failures;
+        report.target(op.name + ": paced, over the line's minimum",
+                      fixed(over_line, 3) + " ms (" + fixed(over_bare, 3) + " ms over bare)",
+                      "≤ 0.3 ms", over_line <= 0.3 && over_bare <= 0.3 && failed == 0);
+        rows.push_back(
+            {op.name, std::to_string(op.request.size()) + " + " + std::to_string(op.reply_length),
+             fixed(line_ms, 3), fixed(library.median / 1e3, 3), fixed(library.p99 / 1e3, 3),
+             fixed(bare_ms, 3), fixed(over_line, 3), fixed(over_bare, 3), std::to_string(failed)});
+    }
+    report.section(
+        "Line paced at 9600 baud",
+        "Times in milliseconds per call, median over " + std::to_string(settings.paced_calls) +
+            " calls each. Line minimum: request and reply bytes at ten bits each, 9600 bit/s. "
+            "The simulator answers only when the request would have arrived on a real line and "
+            "delivers each reply byte one byte time after the last. Library − line minimum is "
+            "what the library and the simulator add to the line's own time; library − bare "
+            "isolates the library.",
+        {"Operation", "Bytes (request + reply)", "Line minimum", "Library median", "Library p99",
+         "Bare median", "Library − line minimum", "Library − bare", "Failed"},
+        rows);
+}
+
+}  // namespace qk42rt::bench

@@ -1,0 +1,442 @@
+// `qk42rt serve` as a process of its own on a simulator's line, against libqk42 called directly
+// on the same line: GET .../flow against qk42_read_flow with the instrument answering at once
+// (the line has one owner at a time, so rounds alternate a block of direct calls with a block
+// through a server started for it); 16 HTTP clients on a line paced at 9600 baud, which is busy
+// exchanges per second through the server times the median direct call there, with the
+// simulator's own timings (--timings) for a second view; 100 event-stream subscribers, the
+// requests per poll cycle and the server's CPU (/proc/PID/stat) with them and without; and the
+// server's resident memory (/proc/PID/status) after all that.
+#include <httplib.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <sstream>
+#include <stop_token>
+#include <thread>
+#include <utility>
+
+#include "bench.h"
+#include "support/sim_process.h"
+#include "wire.h"
+
+namespace qk42rt::bench {
+namespace {
+
+using testing::SimProcess;
+
+constexpr int kWarmUpCalls = 16;
+constexpr int kClients = 16;
+constexpr int kSubscribers = 100;
+constexpr int kCycles = 10;
+// The poller reads every channel once at start, then not again during a latency block.
+constexpr int kNoPolling = 3'600'000;
+
+void sleep_until_us(double when_us) {
+    const double left = when_us - wall_us();
+    if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(left)));
+}
+
+// Channel c reads flow 10 x c (set below; the simulator runs with --time-constant 0), so that
+// a value from another channel's request shows.
+float expected_flow(int channel) {
+    return 10.0f * static_cast<float>(channel);
+}
+
+void set_flows(SimProcess& simulator) {
+    const std::uint64_t hangups = simulator.hangups();
+    {
+        const Qk42Line line = open_line(simulator.device());
+        bool ok = qk42_set_on_off(line.get(), 1, 0xFF) == QK42_OK;
+        for (int channel = 1; channel <= 8; ++channel) {
+            ok = ok && qk42_set_setpoint(line.get(), 1, channel, expected_flow(channel)) == QK42_OK;
+        }
+        if (!ok) throw std::runtime_error("cannot set the simulator's flows");
+    }
+    simulator.wait_for_hangups(hangups + 1);
+}
+
+class Server {
+  public:
+    Server(const std::string& client, const std::string& device, int poll_interval_ms)
+        : child_(client,
+                 {"--device", device, "serve", "--listen", "127.0.0.1:0", "--address", "1",
+                  "--poll-interval", std::to_string(poll_interval_ms)},
+                 {.input = false, .capture_stderr = false}) {
+        const std::string listening = "listening: http://127.0.0.1:";
+        while (port_ == 0) {
+            const auto line = child_.read_line(20'000);
+            if (!line) throw std::runtime_error("the server did not start");
+            if (line->starts_with(listening)) port_ = std::stoi(line->substr(listening.size()));
+        }
+    }
+    httplib::Client http() const {
+        httplib::Client client("127.0.0.1", port_);
+        client.set_keep_alive(true);
+        client.set_tcp_nodelay(true);
+        client.set_read_timeout(30, 0);
+        return client;
+    }
+    // User + system time of all its threads: utime and stime, the 12th and 13th fields after
+    // the command name (whose parentheses may hold anything), in clock ticks.
+    double cpu_seconds() const {
+        std::ifstream in("/proc/" + std::to_string(child_.pid()) + "/stat");
+        const std::string text(std::istreambuf_iterator<char>(in), {});
+        std::istringstream rest(text.substr(text.rfind(')') + 1));
+        const std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
+        if (f.size() < 13) throw std::runtime_error("cannot read the server's /proc/PID/stat");
+        return (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    // "VmRSS:" or "VmHWM:" of /proc/PID/status, in MiB.
+    double memory_mib(const std::string& key) const {
+        std::ifstream status("/proc/" + std::to_string(child_.pid()) + "/status");
+        double kib = 0.0;
+        for (std::string word; status >> word;) {
+            if (word == key) status >> kib;
+        }
+        return kib / 1024.0;
+    }
+    // SIGTERM, as a user stops it: true when it ends cleanly within ten seconds.
+    bool stop() {
+        child_.send_signal(SIGTERM);
+        return child_.finish(10'000).exit_code == 0;
+    }
+
+  private:
+    testing::ChildProcess child_;
+    int port_ = 0;
+};
+
+// GET .../flow of `channel`, answered with its flow.
+bool read_flow(httplib::Client& http, int channel) {
+    const auto result =
+        http.Get("/api/v1/instruments/1/channels/" + std::to_string(channel) + "/flow");
+    if (!result || result->status != 200) return false;
+    const auto body = nlohmann::json::parse(result->body, nullptr, false);
+    return body.is_object() && body.value("channel", 0) == channel && body["flow"].is_number() &&
+           body["flow"].get<float>() == expected_flow(channel);
+}
+
+// `calls` qk42_read_flow calls, channels 1 to 8 in turn, on a handle opened for them and closed
+// after: their wall times. Failed or wrong readings count in `wrong`.
+std::vector<double> direct_calls(SimProcess& simulator, int calls, std::atomic<long>& wrong) {
+    const std::uint64_t hangups = simulator.hangups();
+    Samples warm, timed;
+    {
+        const Qk42Line line = open_line(simulator.device());
+        int channel = 0;
+        const auto read = [&] {
+            channel = channel % 8 + 1;
+            float flow = 0.0f;
+            int status = 0;
+            return qk42_read_flow(line.get(), 1, channel, &flow, &status) == QK42_OK &&
+                   flow == expected_flow(channel);
+        };
+        time_calls(kWarmUpCalls, warm, read);
+        time_calls(calls, timed, read);
+    }
+    wrong += static_cast<long>(warm.failures + timed.failures);
+    // The next owner of the line may open it only once the simulator has seen it let go.
+    simulator.wait_for_hangups(hangups + 1);
+    return timed.wall_us;
+}
+
+// Waits until the simulator has framed no request for `quiet_ms`.
+void wait_quiet(const SimProcess& simulator, int quiet_ms) {
+    const double give_up = wall_us() + 10e6;
+    std::uint64_t seen = simulator.requests();
+    for (double changed = wall_us(); wall_us() - changed < quiet_ms * 1e3;) {
+        if (wall_us() > give_up) throw std::runtime_error("the line did not fall quiet");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (const std::uint64_t now = simulator.requests(); now != seen) {
+            seen = now;
+            changed = wall_us();
+        }
+    }
+}
+
+// The line as the simulator saw it: an exchange holds it from its request's arrival to its
+// reply's last byte; the host's turnaround runs from there to the next request.
+struct Wire {
+    std::size_t exchanges = 0;
+    double busy_us = 0.0;
+    double span_us = 0.0;  // from the first request to the last reply's end, run by run
+    std::vector<double> turnarounds_us;
+
+    void add(const std::vector<testing::SimExchange>& run) {
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            busy_us += (run[i].reply_end_s - run[i].request_s) * 1e6;
+            if (i > 0) turnarounds_us.push_back((run[i].request_s - run[i - 1].reply_end_s) * 1e6);
+        }
+        if (!run.empty()) span_us += (run.back().reply_end_s - run.front().request_s) * 1e6;
+        exchanges += run.size();
+    }
+    Row row(const std::string& host) const {
+        const Summary t = summarize(turnarounds_us);
+        return {host, std::to_string(exchanges), fixed(100.0 * busy_us / span_us, 1) + " %",
+                fixed(t.median / 1e3, 3), fixed(t.p99 / 1e3, 3)};
+    }
+};
+
+void flow_latency(const Settings& settings, Report& report, std::atomic<long>& wrong,
+                  int& unclean_stops) {
+    SimProcess simulator(settings.simulator, {"--time-constant", "0", "--timings"});
+    set_flows(simulator);
+    std::vector<double> direct, served;
+    for (int round = 0; round < settings.serve_rounds; ++round) {
+        const auto d = direct_calls(simulator, settings.serve_calls, wrong);
+        direct.insert(direct.end(), d.begin(), d.end());
+        const std::uint64_t hangups = simulator.hangups();
+        Server server(settings.client, simulator.device(), kNoPolling);
+        wait_quiet(simulator, 200);
+        httplib::Client http = server.http();
+        int channel = 0;
+        Samples warm, timed;
+        const auto get = [&] { return read_flow(http, channel = channel % 8 + 1); };
+        time_calls(kWarmUpCalls, warm, get);
+        time_calls(settings.serve_calls, timed, get);
+        wrong += static_cast<long>(warm.failures + timed.failures);
+        served.insert(served.end(), timed.wall_us.begin(), timed.wall_us.end());
+        http.stop();
+        unclean_stops += server.stop() ? 0 : 1;
+        simulator.wait_for_hangups(hangups + 1);
+    }
+    const double d = summarize(direct).median / 1e3;
+    const double h = summarize(served).median / 1e3;
+    report.target("GET .../flow over qk42_read_flow, median",
+                  fixed(h - d, 3) + " ms (" + fixed(h, 3) + " against " + fixed(d, 3) + ")",
+                  "≤ 0.2 ms", h - d <= 0.2);
+}
+
+// The 16 clients, each reading one channel's flow in a loop, over a window that opens once
+// every client has had its first answer: the exchanges the simulator framed, and its view.
+struct Load {
+    double seconds = 0.0;
+    std::uint64_t exchanges = 0;
+    Wire wire;
+};
+
+Load run_load(const Settings& settings, SimProcess& simulator, const Server& server,
+              std::atomic<long>& wrong) {
+    std::atomic<int> ready{0};
+    std::vector<std::jthread> clients;  // stopped and joined however this ends
+    for (int id = 0; id < kClients; ++id) {
+        clients.emplace_back([&, id](std::stop_token stop) {
+            httplib::Client http = server.http();
+            long failed = read_flow(http, id % 8 + 1) ? 0 : 1;
+            ++ready;
+            while (!stop.stop_requested()) failed += read_flow(http, id % 8 + 1) ? 0 : 1;
+            wrong += failed;
+        });
+    }
+    for (const double give_up = wall_us() + 30e6; ready < kClients;) {
+        if (wall_us() > give_up) throw std::runtime_error("the server answers not every client");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Load load;
+    simulator.record();
+    const std::uint64_t before = simulator.requests();
+    const double start = wall_us();
+    sleep_until_us(start + settings.load_seconds * 1e6);
+    load.exchanges = simulator.requests() - before;
+    load.seconds = (wall_us() - start) / 1e6;
+    load.wire.add(simulator.take_recorded());
+    return load;
+}
+
+struct Window {
+    double seconds = 0.0;
+    std::uint64_t requests = 0;
+    double cpu_seconds = 0.0;
+    double per_cycle() const { return static_cast<double>(requests) / kCycles; }
+    double cpu_percent() const { return 100.0 * cpu_seconds / seconds; }
+};
+
+// Ten poll cycles from half an interval after the end of a cycle's exchanges (no request for a
+// quarter of an interval); `at_start` runs as the window opens.
+Window count_cycles(
+    int interval_ms, const SimProcess& simulator, const Server& server,
+    const std::function<void()>& at_start = [] {}) {
+    const double give_up = wall_us() + 3e3 * interval_ms + 5e6;
+    for (const std::uint64_t seen = simulator.requests(); simulator.requests() == seen;) {
+        if (wall_us() > give_up) throw std::runtime_error("the server's poller has stopped");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    wait_quiet(simulator, interval_ms / 4);
+    sleep_until_us(wall_us() + interval_ms * 250.0);
+    at_start();
+    Window window;
+    const std::uint64_t requests = simulator.requests();
+    const double cpu = server.cpu_seconds();
+    const double start = wall_us();
+    sleep_until_us(start + 1e3 * interval_ms * kCycles);
+    window.requests = simulator.requests() - requests;
+    window.cpu_seconds = server.cpu_seconds() - cpu;
+    window.seconds = (wall_us() - start) / 1e6;
+    return window;
+}
+
+// Event-stream subscribers, a thread each, counting the readings they get.
+class Subscribers {
+  public:
+    explicit Subscribers(const Server& server) {
+        for (int i = 0; i < kSubscribers; ++i) {
+            threads_.emplace_back(
+                [this, i, &server](std::stop_token stop) { listen(i, server.http(), stop); });
+        }
+    }
+    ~Subscribers() { stop(); }
+    bool wait_connected() const {
+        for (const double give_up = wall_us() + 20e6; connected_ < kSubscribers;) {
+            if (wall_us() > give_up) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+    std::vector<long> readings() const { return {readings_.begin(), readings_.end()}; }
+    // Each ends at its next event, within a poll interval; how many streams broke before.
+    int stop() {
+        for (auto& thread : threads_) thread.request_stop();
+        threads_.clear();
+        return broken_;
+    }
+
+  private:
+    void listen(int i, httplib::Client http, const std::stop_token& stop) {
+        static const std::string kReading = "event: reading\n";
+        std::string carry;
+        bool seen = false;
+        const auto result = http.Get("/api/v1/events", [&](const char* data, std::size_t size) {
+            if (!std::exchange(seen, true)) ++connected_;
+            carry.append(data, size);
+            for (auto at = carry.find(kReading); at != std::string::npos;
+                 at = carry.find(kReading, at + kReading.size())) {
+                ++readings_[i];
+            }
+            // What is kept can begin a pattern but never hold a whole one.
+            if (carry.size() >= kReading.size()) carry.erase(0, carry.size() - kReading.size() + 1);
+            return !stop.stop_requested();
+        });
+        // Ended from here, it reads as canceled; anything else broke the stream.
+        const auto error = result.error();
+        if (!stop.stop_requested() ||
+            (error != httplib::Error::Canceled && error != httplib::Error::Success)) {
+            ++broken_;
+        }
+    }
+
+    std::vector<std::atomic<long>> readings_ = std::vector<std::atomic<long>>(kSubscribers);
+    std::atomic<int> connected_{0};
+    std::atomic<int> broken_{0};
+    std::vector<std::jthread> threads_;
+};
+
+void load_events_memory(const Settings& settings, Report& report, std::atomic<long>& wrong,
+                        int& unclean_stops) {
+    SimProcess simulator(settings.simulator, {"--time-constant", "0", "--pace", "--timings"});
+    set_flows(simulator);
+    Wire direct_wire;
+    simulator.record();
+    std::vector<double> direct = direct_calls(simulator, settings.paced_calls, wrong);
+    direct_wire.add(simulator.take_recorded());
+
+    const std::uint64_t hangups = simulator.hangups();
+    Server server(settings.client, simulator.device(), settings.poll_interval_ms);
+    wait_quiet(simulator, std::min(200, settings.poll_interval_ms / 4));
+    const Load load = run_load(settings, simulator, server, wrong);
+    const int interval = settings.poll_interval_ms;
+    const Window quiet = count_cycles(interval, simulator, server);
+    Subscribers subscribers(server);
+    const bool all_connected = subscribers.wait_connected();
+    std::vector<long> readings;
+    const Window listened =
+        count_cycles(interval, simulator, server, [&] { readings = subscribers.readings(); });
+    const std::vector<long> after = subscribers.readings();
+    std::transform(after.begin(), after.end(), readings.begin(), readings.begin(),
+                   std::minus<long>());
+    const int broken = subscribers.stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double rss = server.memory_mib("VmRSS:");
+    const double peak = server.memory_mib("VmHWM:");
+    unclean_stops += server.stop() ? 0 : 1;
+    simulator.wait_for_hangups(hangups + 1);
+    simulator.record();
+    const auto direct_after = direct_calls(simulator, settings.paced_calls, wrong);
+    direct_wire.add(simulator.take_recorded());
+    direct.insert(direct.end(), direct_after.begin(), direct_after.end());
+
+    const double median_ms = summarize(direct).median / 1e3;
+    const double per_second = static_cast<double>(load.exchanges) / load.seconds;
+    const double busy = per_second * median_ms / 10.0;
+    report.target(std::to_string(kClients) + " HTTP clients: line busy",
+                  fixed(busy, 1) + " % (" + fixed(per_second, 1) + " exchanges/s × " +
+                      fixed(median_ms, 3) + " ms)",
+                  "≥ 95 %", busy >= 95.0);
+    report.section(
+        "The line under " + std::to_string(kClients) + " HTTP clients, paced at 9600 baud",
+        "From the simulator's own timings: an exchange holds the line from its request's arrival "
+        "to its reply's last byte; the host's turnaround runs from there to the next request. "
+        "Times in milliseconds.",
+        {"Host", "Exchanges", "Line busy", "Turnaround: median", "p99"},
+        {direct_wire.row("qk42_read_flow, back to back"),
+         load.wire.row("the server, " + std::to_string(kClients) + " HTTP clients")});
+
+    const auto [least, most] = std::minmax_element(readings.begin(), readings.end());
+    const long expected = 8L * (kCycles - 1);
+    const std::string who = std::to_string(kSubscribers) + " subscribers: ";
+    const std::string poll = " (" + std::to_string(interval) + " ms poll)";
+    report.target(who + "line requests per poll cycle" + poll,
+                  fixed(listened.per_cycle(), 2) + " (" + fixed(quiet.per_cycle(), 2) + " without)",
+                  "no more than without", listened.requests <= quiet.requests);
+    report.target(who + "server CPU" + poll,
+                  fixed(listened.cpu_percent(), 2) + " % of a core (" +
+                      fixed(quiet.cpu_percent(), 2) + " % without)",
+                  "≤ 2 %", listened.cpu_percent() <= 2.0);
+    std::string trouble = all_connected ? "" : ", not all connected";
+    if (broken != 0) trouble += ", " + std::to_string(broken) + " streams broke";
+    report.target(who + "readings each one got in " + std::to_string(kCycles) + " cycles",
+                  std::to_string(*least) + " to " + std::to_string(*most) + trouble,
+                  "≥ " + std::to_string(expected), trouble.empty() && *least >= expected);
+    const long delivered = std::accumulate(readings.begin(), readings.end(), 0L);
+    const auto window_row = [](const std::string& subscribers, const Window& w, long got) -> Row {
+        return {subscribers,
+                fixed(w.seconds, 2),
+                std::to_string(w.requests),
+                fixed(w.per_cycle(), 2),
+                fixed(w.cpu_seconds * 1e3, 0),
+                fixed(w.cpu_percent(), 2) + " %",
+                got == 0 ? "-" : fixed(w.cpu_seconds * 1e6 / static_cast<double>(got), 1)};
+    };
+    report.section("Event-stream subscribers" + poll,
+                   "Ten whole poll cycles each. CPU: the server's user + system time (clock ticks "
+                   "of " +
+                       fixed(1e3 / static_cast<double>(sysconf(_SC_CLK_TCK)), 0) +
+                       " ms); per reading: over the readings all subscribers got.",
+                   {"Subscribers", "Window (s)", "Requests", "Per cycle", "Server CPU (ms)",
+                    "Of one core", "CPU per reading delivered (µs)"},
+                   {window_row("none", quiet, 0),
+                    window_row(std::to_string(kSubscribers), listened, delivered)});
+    report.target("Server resident memory after these runs (VmRSS)",
+                  fixed(rss, 1) + " MiB (peak " + fixed(peak, 1) + " MiB)", "≤ 20 MiB",
+                  rss <= 20.0);
+}
+
+}  // namespace
+
+void server_costs(const Settings& settings, Report& report) {
+    std::atomic<long> wrong{0};
+    int unclean_stops = 0;
+    flow_latency(settings, report, wrong, unclean_stops);
+    load_events_memory(settings, report, wrong, unclean_stops);
+    report.target("Answers failed or wrong (HTTP and direct), servers not stopping cleanly",
+                  std::to_string(wrong) + ", " + std::to_string(unclean_stops), "0, 0",
+                  wrong == 0 && unclean_stops == 0);
+}
+
+}  // namespace qk42rt::bench

@@ -1,0 +1,69 @@
+// What goes over the line: the timed operations, with their bytes and reply lengths from the
+// core's typed requests; the legacy library's port and libqk42's handle that send them; and
+// the bare exchange, the same bytes on the system calls alone, which every client is measured
+// against.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qk42.h"
+
+namespace qk42rt::bench {
+
+// One operation at instrument address 1, channel 1 (setpoint 1.0).
+struct Operation {
+    std::string name;                    // the exported function
+    std::string host_name;               // libqk42's
+    std::vector<std::uint8_t> request;   // the bytes both send
+    std::size_t reply_length = 0;        // the reply both wait for
+    bool (*legacy)() = nullptr;          // the exported function; true when answered
+    bool (*host)(qk42_line*) = nullptr;  // libqk42's
+
+    double line_minimum_us() const;  // every byte at ten bits, 9600 bit/s
+    std::string for_script() const;  // "REQUEST_HEX REPLY_LENGTH" for python_clients.py
+};
+
+// QK42RT_ReadFlow, QK42RT_SetSetpoint and QK42RT_ReadVersion.
+const std::vector<Operation>& operations();
+
+// A libqk42 handle on `device`; std::runtime_error with libqk42's reason when it cannot open.
+using Qk42Line = std::unique_ptr<qk42_line, void (*)(qk42_line*)>;
+Qk42Line open_line(const std::string& device);
+
+// The legacy library's one port, opened on `device` by a port number pointed there (so that
+// nothing opens the machine's own serial devices), closed at the end.
+struct LegacyPort {
+    explicit LegacyPort(const std::string& device);  // std::runtime_error when it cannot
+    ~LegacyPort();
+    LegacyPort(const LegacyPort&) = delete;
+    LegacyPort& operator=(const LegacyPort&) = delete;
+};
+
+class BareLine {
+  public:
+    // The tty `device`, raw at 9600 8N1, non-blocking: tcflush, write, poll, read.
+    explicit BareLine(const std::string& device);
+    // The connected socket `fd`, not owned: drain with a non-blocking recv, send, poll, recv.
+    // On a negotiated Telnet connection a 0xFF data byte comes doubled; no timed request holds
+    // one, so none is escaped.
+    BareLine(int fd, bool telnet);
+    ~BareLine();
+    BareLine(const BareLine&) = delete;
+    BareLine& operator=(const BareLine&) = delete;
+
+    bool exchange(const Operation& op);  // true when the whole reply came within 500 ms
+
+  private:
+    int fd_ = -1;
+    bool socket_ = false;
+    bool telnet_ = false;
+};
+
+// This process's one TCP connection to 127.0.0.1:`port`, found among its descriptors;
+// std::runtime_error when there is none or more than one.
+int connection_to_loopback_port(std::uint16_t port);
+
+}  // namespace qk42rt::bench
