@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# The benchmark, run by hand: builds qk42rt-bench in build-bench/ (BENCH_BUILD_DIR) and runs it
-# in full against the simulator (about five minutes, two of them the monitor loops): the
-# library over pseudo-terminals, TCP and ser2net, libqk42 and its Python package, pyserial,
-# the client's status, monitor and sniff, and `qk42rt serve`. The Markdown report goes to
-# build-bench/bench-results.md and to standard output. Extra options go to qk42rt-bench (for
-# example --only serve, --monitor-seconds 10, --strict; --help lists them).
+# The benchmark and the long runs, by hand: builds in build-bench/ (BENCH_BUILD_DIR) and runs
+#  1. qk42rt-bench in full against the simulator (about five minutes, two of them the monitor
+#     loops): the library over pseudo-terminals, TCP and ser2net, libqk42 and its Python
+#     package, pyserial, the client's status, monitor and sniff, and `qk42rt serve`. The
+#     Markdown report goes to build-bench/bench-results.md and to standard output. Extra
+#     options go to qk42rt-bench (for example --only serve, --monitor-seconds 10, --strict;
+#     --help lists them);
+#  2. the 100,000-exchange soak (about 90 s) and the server's load test for its full 30 s,
+#     whose short versions gate CI. Skipped with --help or --only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${BENCH_BUILD_DIR:-build-bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target qk42rt-bench  # with the simulator and the client
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_BUILD_BENCH=ON \
+  -DQK42RT_BUILD_TESTS=ON >/dev/null
+# qk42rt-bench brings the simulator and the client.
+cmake --build "$build" -j2 --target qk42rt-bench qk42rt-soak server_load_test
 "$build"/bench/qk42rt-bench --out "$build"/bench-results.md "$@"
+for arg in "$@"; do [[ $arg == --help || $arg == -h || $arg == --only* ]] && exit 0; done
+
+echo
+echo "=== soak: 100,000 exchanges, 8 shards, 3 % faults"
+"$build"/tests/qk42rt-soak --exchanges 100000 --shards 8 --seed 42 --fault-percent 3
+echo
+echo "=== the server under load: 16 clients for 30 s"
+QK42RT_LOAD_SECONDS=30 "$build"/tests/server_load_test --gtest_brief=1

@@ -4,6 +4,7 @@
 # noise, so a missed target does not fail this stage; only a benchmark that cannot run does.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. scripts/trees.sh
 
-cmake --build build -j2 --target qk42rt-bench  # with the simulator and the client
+plain_tree -- qk42rt-bench  # with the simulator and the client
 build/bench/qk42rt-bench --quick --out build/bench-smoke.md
