@@ -17,7 +17,6 @@ struct Settings {
     std::string qk42_library;     // the libqk42 it loads (QK42_LIBRARY)
     std::string ser2net;          // its lines are left out when it is missing
     int calls = 3000;             // per operation and contender
-    int block = 10;               // calls in a row before the next contender's turn
     int timeouts = 20;            // calls without a reply
     int paced_calls = 200;        // per operation on the paced line, and direct calls there
     int statuses = 5;             // status walks of 8 channels

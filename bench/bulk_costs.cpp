@@ -5,10 +5,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "bench.h"
 #include "protocol/request.h"
@@ -19,12 +18,10 @@
 namespace qk42rt::bench {
 namespace {
 
-namespace op = protocol::op;
-
-// The line's time for one exchange of `operation`: its bytes at ten bits, 9600 bit/s.
-double line_us(const protocol::Operation& operation) {
+// The line's time for one exchange of `operation`.
+double exchange_us(const protocol::Operation& operation) {
     const auto command = protocol::command_of(operation);
-    return static_cast<double>(command.request_length + command.reply_length) * 1e7 / 9600.0;
+    return line_us(command.request_length + command.reply_length);
 }
 
 // One reading of each of the three values of the eight channels: 24 calls; failures.
@@ -42,32 +39,23 @@ int status_walk() {
 
 struct ClientRun {
     double seconds = 0.0;
-    int lines = 0;
+    long lines = 0;
     int exit = -1;
 };
 
-// Runs the client to its end, or for `seconds` and then SIGTERM, counting its lines. One that
-// has not ended 30 s after that is killed.
+// Runs the client to its end, or for `seconds` and then SIGTERM; one that has not ended 30 s
+// after that is killed. Its output is read as it comes, so that a full pipe never slows it.
 ClientRun run_client(const std::string& client, const std::vector<std::string>& args,
                      double seconds) {
-    testing::ChildProcess child(client, args, {.input = false, .capture_stderr = false});
-    ClientRun run;
     const double start = wall_us();
-    for (int signals = 0; !child.output_ended();) {
-        const double elapsed_s = (wall_us() - start) / 1e6;
-        if (signals == 0 && seconds > 0 && elapsed_s > seconds) {
-            child.send_signal(SIGTERM);
-            signals = 1;
-        }
-        if (signals < 2 && elapsed_s > seconds + 30) {
-            child.send_signal(SIGKILL);
-            signals = 2;
-        }
-        if (child.read_line(200)) ++run.lines;
+    testing::ChildProcess child(client, args, {.input = false, .capture_stderr = false});
+    if (seconds > 0) {
+        while (!child.output_ended() && wall_us() - start < seconds * 1e6) child.so_far(100);
+        child.send_signal(SIGTERM);
     }
-    run.seconds = (wall_us() - start) / 1e6;
-    run.exit = child.finish(5000).exit_code;
-    return run;
+    const testing::Finished done = child.finish(30'000);
+    return {(wall_us() - start) / 1e6, std::count(done.out.begin(), done.out.end(), '\n'),
+            done.exit_code};
 }
 
 }  // namespace
@@ -76,15 +64,13 @@ void bulk_reading(const Settings& settings, Report& report) {
     testing::SimProcess simulator(settings.simulator, {"--pace"});
     std::vector<Row> rows;
     // "Rate / limit" from readings per second against the line's own rate for them.
-    const auto add = [&rows](Row lead, double rate, double limit, std::string cpu,
-                             std::string failed) {
-        for (std::string cell : {fixed(rate, 1) + " / " + fixed(limit, 1), fixed(rate / limit, 2),
-                                 std::move(cpu), std::move(failed)}) {
-            lead.push_back(std::move(cell));
-        }
+    const auto add = [&rows](Row lead, double rate, double limit, const std::string& cpu,
+                             const std::string& failed) {
+        lead.insert(lead.end(), {fixed(rate, 1) + " / " + fixed(limit, 1), fixed(rate / limit, 2),
+                                 cpu, failed});
         rows.push_back(std::move(lead));
     };
-    const double reading_us = line_us(op::ReadFlow{});  // flow, setpoint, maxflow alike
+    const double reading_us = exchange_us(protocol::op::ReadFlow{});  // setpoint, maxflow alike
     {
         const LegacyPort port(simulator.device());
         Samples walks;
@@ -121,16 +107,16 @@ void bulk_reading(const Settings& settings, Report& report) {
     }
     // The client takes the line for itself, so the library holds no port meanwhile. Its status
     // reads per channel the flow, setpoint, maxflow and unit.
-    const std::vector<std::string> line{"--device", simulator.device()};
-    const ClientRun status = run_client(settings.client, {line[0], line[1], "status"}, 0);
-    const double status_line_us = 8 * (3 * reading_us + line_us(op::ReadUnit{}));
+    const std::string device = simulator.device();
+    const ClientRun status = run_client(settings.client, {"--device", device, "status"}, 0);
+    const double status_line_us = 8 * (3 * reading_us + exchange_us(protocol::op::ReadUnit{}));
     add({"qk42rt status (32 readings, with process start)", "1 run",
          fixed(status.seconds * 1e3, 1) + " ms", fixed(status_line_us / 1e3, 1) + " ms"},
         32 / status.seconds, 32e6 / status_line_us, "-", "exit " + std::to_string(status.exit));
     const ClientRun monitor =
-        run_client(settings.client, {line[0], line[1], "monitor", "--interval", "0", "--csv"},
+        run_client(settings.client, {"--device", device, "monitor", "--interval", "0", "--csv"},
                    settings.monitor_seconds);
-    const int readings = 8 * std::max(0, monitor.lines - 1);  // less the CSV header
+    const long readings = 8 * std::max(0L, monitor.lines - 1);  // less the CSV header
     add({"qk42rt monitor --interval 0 --csv", fixed(monitor.seconds, 1) + " s",
          std::to_string(readings) + " calls", "-"},
         readings / monitor.seconds, 1e6 / reading_us, "-", "exit " + std::to_string(monitor.exit));
@@ -167,9 +153,7 @@ void sniff_costs(const Settings& settings, Report& report) {
                                          "--device", simulator.device(), "sniff", "--link", link},
                                         {.input = false, .capture_stderr = false});
             struct stat made {};
-            for (int i = 0; i < 500 && lstat(link.c_str(), &made) != 0; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            wait_until(5, [&] { return lstat(link.c_str(), &made) == 0; });
             exchanges(link, relayed);
             sniff.send_signal(SIGINT);
             sniff.finish(5000);

@@ -40,7 +40,7 @@ void host_interface_costs(const Settings& settings, Report& report) {
         take_turns({[&](int count, Samples& out) { library_turn(device, op, count, out); },
                     turn_of([&] { return bare.exchange(op); }),
                     script_turns(pyserial, op.for_script()), script_turns(python, "")},
-                   settings.calls, settings.block);
+                   settings.calls);
 
     library_targets(report, op.host_name, s[kLibrary], s[kBare], Limits{1.05, 1.10});
     const auto cpu = [&](Contender c) { return s[c].cpu_per_call(); };

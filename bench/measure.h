@@ -4,28 +4,28 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstddef>
-#include <ctime>
 #include <functional>
 #include <vector>
 
 namespace qk42rt::bench {
 
 inline double wall_us() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double, std::micro>(now).count();
 }
 
 // User + system time of this process, all threads: too coarse and costly to read per call.
 inline double cpu_us() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    const auto us = [](const timeval& t) {
-        return t.tv_sec * 1e6 + static_cast<double>(t.tv_usec);
-    };
-    return us(usage.ru_utime) + us(usage.ru_stime);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
+
+// Asks `done` every millisecond until it holds; false when `seconds` pass first.
+bool wait_until(double seconds, const std::function<bool()>& done);
 
 struct Samples {
     std::vector<double> wall_us;  // one per call
@@ -50,16 +50,15 @@ void time_calls(int count, Samples& out, Call&& call) {
 // A contender's turn: `count` timed calls into `out`.
 using Turn = std::function<void(int count, Samples& out)>;
 
-// A turn of plain calls of `call`.
 template <typename Call>
 Turn turn_of(Call call) {
     return [call](int count, Samples& out) mutable { time_calls(count, out, call); };
 }
 
-// Each contender makes 20 untimed calls, then `calls` in turns of `block`. Round by round the
-// order runs through every permutation, so that each follows each other equally often:
-// whoever comes right after a Python process pays for the switch back.
-std::vector<Samples> take_turns(const std::vector<Turn>& turns, int calls, int block);
+// Each contender makes 20 untimed calls, then `calls` in turns of 10. Round by round the order
+// runs through every permutation, so that each follows each other equally often: whoever comes
+// right after a Python process pays for the switch back.
+std::vector<Samples> take_turns(const std::vector<Turn>& turns, int calls);
 
 struct Summary {
     std::size_t count = 0;

@@ -22,7 +22,7 @@ void exchange_costs(const Settings& settings, Report& report) {
     for (const Operation& op : operations()) {
         std::vector<Turn> turns{turn_of(op.legacy), turn_of([&] { return bare.exchange(op); })};
         if (script) turns.push_back(script_turns(script, op.for_script()));
-        const auto s = take_turns(turns, settings.calls, settings.block);
+        const auto s = take_turns(turns, settings.calls);
         library_targets(report, op.name, s[0], s[1], Limits{1.10, 1.25});
         rows.push_back(cost_row({op.name, "library"}, s[0], s[1]));
         rows.push_back(cost_row({op.name, "bare"}, s[1], s[1]));
@@ -78,10 +78,10 @@ void paced_line(const Settings& settings, Report& report) {
     std::vector<Row> rows;
     for (const Operation& op : operations()) {
         const auto s = take_turns({turn_of(op.legacy), turn_of([&] { return bare.exchange(op); })},
-                                  settings.paced_calls, 10);
+                                  settings.paced_calls);
         const Summary library = summarize(s[0].wall_us);
         const double bare_ms = summarize(s[1].wall_us).median / 1e3;
-        const double line_ms = op.line_minimum_us() / 1e3;
+        const double line_ms = line_us(op.request.size() + op.reply_length) / 1e3;
         const double over_line = library.median / 1e3 - line_ms;
         const double over_bare = library.median / 1e3 - bare_ms;
         const std::size_t failed = s[0].failures + s[1].failures;

@@ -65,7 +65,6 @@ int Report::publish(const std::string& out, bool strict) const {
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     std::string text = std::string("## Benchmark run of ") + date + "\n\n" + machine() + "\n\n";
     text += table({"Figure", "Measured", "Target", "Result"}, targets_);
-    for (const auto& n : notes_) text += "\n" + n + "\n";
     text += details_;
     std::ofstream file(out);
     file << text;
@@ -97,12 +96,10 @@ void library_targets(Report& report, const std::string& name, const Samples& lib
 
 Row cost_row(Row lead, const Samples& samples, const Samples& bare) {
     const Summary s = summarize(samples.wall_us);
-    for (std::string cell :
-         {std::to_string(s.count), fixed(s.median, 1), fixed(s.p99, 1),
-          fixed(samples.cpu_per_call(), 1), fixed(samples.cpu_per_call() - bare.cpu_per_call(), 1),
-          std::to_string(samples.failures)}) {
-        lead.push_back(std::move(cell));
-    }
+    const double cpu = samples.cpu_per_call();
+    lead.insert(lead.end(),
+                {std::to_string(s.count), fixed(s.median, 1), fixed(s.p99, 1), fixed(cpu, 1),
+                 fixed(cpu - bare.cpu_per_call(), 1), std::to_string(samples.failures)});
     return lead;
 }
 

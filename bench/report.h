@@ -20,7 +20,6 @@ class Report {
     void figure(const std::string& figure, const std::string& measured, const std::string& why);
     void section(const std::string& heading, const std::string& note, const Row& header,
                  const std::vector<Row>& rows);
-    void note(const std::string& text) { notes_.push_back(text); }
 
     // Writes it, titled with the date and the machine, to `out` and standard output. The exit
     // status: 1 when the file cannot be written, 3 when `strict` and a target was missed.
@@ -29,7 +28,6 @@ class Report {
   private:
     std::vector<Row> targets_;
     std::string details_;
-    std::vector<std::string> notes_;
     bool all_met_ = true;
 };
 

@@ -1,11 +1,8 @@
 // `qk42rt serve` as a process of its own on a simulator's line, against libqk42 called directly
-// on the same line: GET .../flow against qk42_read_flow with the instrument answering at once
-// (the line has one owner at a time, so rounds alternate a block of direct calls with a block
-// through a server started for it); 16 HTTP clients on a line paced at 9600 baud, which is busy
-// exchanges per second through the server times the median direct call there, with the
-// simulator's own timings (--timings) for a second view; 100 event-stream subscribers, the
-// requests per poll cycle and the server's CPU (/proc/PID/stat) with them and without; and the
-// server's resident memory (/proc/PID/status) after all that.
+// on the same line: GET .../flow against qk42_read_flow with the instrument answering at once;
+// 16 HTTP clients on a line paced at 9600 baud, with the simulator's own timings (--timings) for
+// a second view; 100 event-stream subscribers, the requests per poll cycle and the server's CPU
+// (/proc/PID/stat) with them and without; its resident memory (/proc/PID/status) after all that.
 #include <httplib.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <numeric>
@@ -38,9 +34,8 @@ constexpr int kCycles = 10;
 // The poller reads every channel once at start, then not again during a latency block.
 constexpr int kNoPolling = 3'600'000;
 
-void sleep_until_us(double when_us) {
-    const double left = when_us - wall_us();
-    if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(left)));
+void sleep_s(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 // Channel c reads flow 10 x c (set below; the simulator runs with --time-constant 0), so that
@@ -123,42 +118,49 @@ bool read_flow(httplib::Client& http, int channel) {
            body["flow"].get<float>() == expected_flow(channel);
 }
 
-// `calls` qk42_read_flow calls, channels 1 to 8 in turn, on a handle opened for them and closed
-// after: their wall times. Failed or wrong readings count in `wrong`.
+// `calls` timed calls of `read` (channels 1 to 8 in turn) after a few untimed ones: their wall
+// times. Failed or wrong readings count in `wrong`.
+template <typename Read>
+std::vector<double> read_channels(int calls, std::atomic<long>& wrong, Read&& read) {
+    int channel = 0;
+    const auto next = [&] { return read(channel = channel % 8 + 1); };
+    Samples warm, timed;
+    time_calls(kWarmUpCalls, warm, next);
+    time_calls(calls, timed, next);
+    wrong += static_cast<long>(warm.failures + timed.failures);
+    return timed.wall_us;
+}
+
+// qk42_read_flow on a handle opened for the calls and closed after them.
 std::vector<double> direct_calls(SimProcess& simulator, int calls, std::atomic<long>& wrong) {
     const std::uint64_t hangups = simulator.hangups();
-    Samples warm, timed;
+    std::vector<double> times;
     {
         const Qk42Line line = open_line(simulator.device());
-        int channel = 0;
-        const auto read = [&] {
-            channel = channel % 8 + 1;
+        times = read_channels(calls, wrong, [&](int channel) {
             float flow = 0.0f;
             int status = 0;
             return qk42_read_flow(line.get(), 1, channel, &flow, &status) == QK42_OK &&
                    flow == expected_flow(channel);
-        };
-        time_calls(kWarmUpCalls, warm, read);
-        time_calls(calls, timed, read);
+        });
     }
-    wrong += static_cast<long>(warm.failures + timed.failures);
     // The next owner of the line may open it only once the simulator has seen it let go.
     simulator.wait_for_hangups(hangups + 1);
-    return timed.wall_us;
+    return times;
 }
 
 // Waits until the simulator has framed no request for `quiet_ms`.
 void wait_quiet(const SimProcess& simulator, int quiet_ms) {
-    const double give_up = wall_us() + 10e6;
     std::uint64_t seen = simulator.requests();
-    for (double changed = wall_us(); wall_us() - changed < quiet_ms * 1e3;) {
-        if (wall_us() > give_up) throw std::runtime_error("the line did not fall quiet");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    double changed = wall_us();
+    const bool quiet = wait_until(10, [&] {
         if (const std::uint64_t now = simulator.requests(); now != seen) {
             seen = now;
             changed = wall_us();
         }
-    }
+        return wall_us() - changed >= quiet_ms * 1e3;
+    });
+    if (!quiet) throw std::runtime_error("the line did not fall quiet");
 }
 
 // The line as the simulator saw it: an exchange holds it from its request's arrival to its
@@ -184,6 +186,8 @@ struct Wire {
     }
 };
 
+// The line has one owner at a time, so rounds alternate a block of direct calls with a block
+// through a server started for it and stopped after.
 void flow_latency(const Settings& settings, Report& report, std::atomic<long>& wrong,
                   int& unclean_stops) {
     SimProcess simulator(settings.simulator, {"--time-constant", "0", "--timings"});
@@ -196,13 +200,9 @@ void flow_latency(const Settings& settings, Report& report, std::atomic<long>& w
         Server server(settings.client, simulator.device(), kNoPolling);
         wait_quiet(simulator, 200);
         httplib::Client http = server.http();
-        int channel = 0;
-        Samples warm, timed;
-        const auto get = [&] { return read_flow(http, channel = channel % 8 + 1); };
-        time_calls(kWarmUpCalls, warm, get);
-        time_calls(settings.serve_calls, timed, get);
-        wrong += static_cast<long>(warm.failures + timed.failures);
-        served.insert(served.end(), timed.wall_us.begin(), timed.wall_us.end());
+        const auto s = read_channels(settings.serve_calls, wrong,
+                                     [&](int channel) { return read_flow(http, channel); });
+        served.insert(served.end(), s.begin(), s.end());
         http.stop();
         unclean_stops += server.stop() ? 0 : 1;
         simulator.wait_for_hangups(hangups + 1);
@@ -215,10 +215,9 @@ void flow_latency(const Settings& settings, Report& report, std::atomic<long>& w
 }
 
 // The 16 clients, each reading one channel's flow in a loop, over a window that opens once
-// every client has had its first answer: the exchanges the simulator framed, and its view.
+// every client has had its first answer: exchanges per second, and the simulator's view.
 struct Load {
-    double seconds = 0.0;
-    std::uint64_t exchanges = 0;
+    double per_second = 0.0;
     Wire wire;
 };
 
@@ -235,17 +234,16 @@ Load run_load(const Settings& settings, SimProcess& simulator, const Server& ser
             wrong += failed;
         });
     }
-    for (const double give_up = wall_us() + 30e6; ready < kClients;) {
-        if (wall_us() > give_up) throw std::runtime_error("the server answers not every client");
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!wait_until(30, [&] { return ready == kClients; })) {
+        throw std::runtime_error("the server answers not every client");
     }
     Load load;
     simulator.record();
     const std::uint64_t before = simulator.requests();
     const double start = wall_us();
-    sleep_until_us(start + settings.load_seconds * 1e6);
-    load.exchanges = simulator.requests() - before;
-    load.seconds = (wall_us() - start) / 1e6;
+    sleep_s(settings.load_seconds);
+    load.per_second =
+        static_cast<double>(simulator.requests() - before) * 1e6 / (wall_us() - start);
     load.wire.add(simulator.take_recorded());
     return load;
 }
@@ -256,6 +254,16 @@ struct Window {
     double cpu_seconds = 0.0;
     double per_cycle() const { return static_cast<double>(requests) / kCycles; }
     double cpu_percent() const { return 100.0 * cpu_seconds / seconds; }
+    // CPU per reading delivered, over the readings all subscribers got.
+    Row row(const std::string& subscribers, long got) const {
+        return {subscribers,
+                fixed(seconds, 2),
+                std::to_string(requests),
+                fixed(per_cycle(), 2),
+                fixed(cpu_seconds * 1e3, 0),
+                fixed(cpu_percent(), 2) + " %",
+                got == 0 ? "-" : fixed(cpu_seconds * 1e6 / static_cast<double>(got), 1)};
+    }
 };
 
 // Ten poll cycles from half an interval after the end of a cycle's exchanges (no request for a
@@ -263,19 +271,18 @@ struct Window {
 Window count_cycles(
     int interval_ms, const SimProcess& simulator, const Server& server,
     const std::function<void()>& at_start = [] {}) {
-    const double give_up = wall_us() + 3e3 * interval_ms + 5e6;
-    for (const std::uint64_t seen = simulator.requests(); simulator.requests() == seen;) {
-        if (wall_us() > give_up) throw std::runtime_error("the server's poller has stopped");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::uint64_t seen = simulator.requests();
+    if (!wait_until(3e-3 * interval_ms + 5, [&] { return simulator.requests() != seen; })) {
+        throw std::runtime_error("the server's poller has stopped");
     }
     wait_quiet(simulator, interval_ms / 4);
-    sleep_until_us(wall_us() + interval_ms * 250.0);
+    sleep_s(interval_ms / 4e3);
     at_start();
     Window window;
     const std::uint64_t requests = simulator.requests();
     const double cpu = server.cpu_seconds();
     const double start = wall_us();
-    sleep_until_us(start + 1e3 * interval_ms * kCycles);
+    sleep_s(interval_ms * kCycles / 1e3);
     window.requests = simulator.requests() - requests;
     window.cpu_seconds = server.cpu_seconds() - cpu;
     window.seconds = (wall_us() - start) / 1e6;
@@ -292,12 +299,8 @@ class Subscribers {
         }
     }
     ~Subscribers() { stop(); }
-    bool wait_connected() const {
-        for (const double give_up = wall_us() + 20e6; connected_ < kSubscribers;) {
-            if (wall_us() > give_up) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+    bool all_connected() const {
+        return wait_until(20, [this] { return connected_ == kSubscribers; });
     }
     std::vector<long> readings() const { return {readings_.begin(), readings_.end()}; }
     // Each ends at its next event, within a poll interval; how many streams broke before.
@@ -337,6 +340,8 @@ class Subscribers {
     std::vector<std::jthread> threads_;
 };
 
+// The 16 clients' load, the line's busy share against the median direct call on the same line
+// (before the server starts and after it stops), then the subscribers and the memory.
 void load_events_memory(const Settings& settings, Report& report, std::atomic<long>& wrong,
                         int& unclean_stops) {
     SimProcess simulator(settings.simulator, {"--time-constant", "0", "--pace", "--timings"});
@@ -347,13 +352,13 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
     direct_wire.add(simulator.take_recorded());
 
     const std::uint64_t hangups = simulator.hangups();
-    Server server(settings.client, simulator.device(), settings.poll_interval_ms);
-    wait_quiet(simulator, std::min(200, settings.poll_interval_ms / 4));
-    const Load load = run_load(settings, simulator, server, wrong);
     const int interval = settings.poll_interval_ms;
+    Server server(settings.client, simulator.device(), interval);
+    wait_quiet(simulator, std::min(200, interval / 4));
+    const Load load = run_load(settings, simulator, server, wrong);
     const Window quiet = count_cycles(interval, simulator, server);
     Subscribers subscribers(server);
-    const bool all_connected = subscribers.wait_connected();
+    const bool all_connected = subscribers.all_connected();
     std::vector<long> readings;
     const Window listened =
         count_cycles(interval, simulator, server, [&] { readings = subscribers.readings(); });
@@ -372,20 +377,19 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
     direct.insert(direct.end(), direct_after.begin(), direct_after.end());
 
     const double median_ms = summarize(direct).median / 1e3;
-    const double per_second = static_cast<double>(load.exchanges) / load.seconds;
-    const double busy = per_second * median_ms / 10.0;
-    report.target(std::to_string(kClients) + " HTTP clients: line busy",
-                  fixed(busy, 1) + " % (" + fixed(per_second, 1) + " exchanges/s × " +
+    const double busy = load.per_second * median_ms / 10.0;
+    const std::string clients = std::to_string(kClients) + " HTTP clients";
+    report.target(clients + ": line busy",
+                  fixed(busy, 1) + " % (" + fixed(load.per_second, 1) + " exchanges/s × " +
                       fixed(median_ms, 3) + " ms)",
                   "≥ 95 %", busy >= 95.0);
     report.section(
-        "The line under " + std::to_string(kClients) + " HTTP clients, paced at 9600 baud",
+        "The line under " + clients + ", paced at 9600 baud",
         "From the simulator's own timings: an exchange holds the line from its request's arrival "
         "to its reply's last byte; the host's turnaround runs from there to the next request. "
         "Times in milliseconds.",
         {"Host", "Exchanges", "Line busy", "Turnaround: median", "p99"},
-        {direct_wire.row("qk42_read_flow, back to back"),
-         load.wire.row("the server, " + std::to_string(kClients) + " HTTP clients")});
+        {direct_wire.row("qk42_read_flow, back to back"), load.wire.row("the server, " + clients)});
 
     const auto [least, most] = std::minmax_element(readings.begin(), readings.end());
     const long expected = 8L * (kCycles - 1);
@@ -404,24 +408,14 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
                   std::to_string(*least) + " to " + std::to_string(*most) + trouble,
                   "≥ " + std::to_string(expected), trouble.empty() && *least >= expected);
     const long delivered = std::accumulate(readings.begin(), readings.end(), 0L);
-    const auto window_row = [](const std::string& subscribers, const Window& w, long got) -> Row {
-        return {subscribers,
-                fixed(w.seconds, 2),
-                std::to_string(w.requests),
-                fixed(w.per_cycle(), 2),
-                fixed(w.cpu_seconds * 1e3, 0),
-                fixed(w.cpu_percent(), 2) + " %",
-                got == 0 ? "-" : fixed(w.cpu_seconds * 1e6 / static_cast<double>(got), 1)};
-    };
+    const std::string tick = fixed(1e3 / static_cast<double>(sysconf(_SC_CLK_TCK)), 0);
     report.section("Event-stream subscribers" + poll,
                    "Ten whole poll cycles each. CPU: the server's user + system time (clock ticks "
                    "of " +
-                       fixed(1e3 / static_cast<double>(sysconf(_SC_CLK_TCK)), 0) +
-                       " ms); per reading: over the readings all subscribers got.",
+                       tick + " ms); per reading: over the readings all subscribers got.",
                    {"Subscribers", "Window (s)", "Requests", "Per cycle", "Server CPU (ms)",
                     "Of one core", "CPU per reading delivered (µs)"},
-                   {window_row("none", quiet, 0),
-                    window_row(std::to_string(kSubscribers), listened, delivered)});
+                   {quiet.row("none", 0), listened.row(std::to_string(kSubscribers), delivered)});
     report.target("Server resident memory after these runs (VmRSS)",
                   fixed(rss, 1) + " MiB (peak " + fixed(peak, 1) + " MiB)", "≤ 20 MiB",
                   rss <= 20.0);

@@ -19,15 +19,12 @@
 #include "protocol/request.h"
 #include "protocol/text.h"
 #include "qk42rt.h"
+#include "support/port_map.h"
 
 namespace qk42rt::bench {
 namespace {
 
 namespace op = protocol::op;
-
-constexpr int kBenchPort = 42;
-constexpr char kNowhere[] = "/nonexistent/qk42rt-bench-port";
-std::string g_device = kNowhere;
 
 Operation operation(const protocol::Operation& operation, std::string host_name, bool (*legacy)(),
                     bool (*host)(qk42_line*)) {
@@ -42,16 +39,6 @@ Operation operation(const protocol::Operation& operation, std::string host_name,
 }
 
 }  // namespace
-}  // namespace qk42rt::bench
-
-// The legacy library's port-number seam, found with dlsym: the program exports its symbols.
-extern "C" __attribute__((visibility("default"))) const char* qk42rt_test_device_for_port(
-    int port) {
-    using namespace qk42rt::bench;
-    return port == kBenchPort ? g_device.c_str() : kNowhere;
-}
-
-namespace qk42rt::bench {
 
 const std::vector<Operation>& operations() {
     static const std::vector<Operation> all{
@@ -88,10 +75,6 @@ const std::vector<Operation>& operations() {
     return all;
 }
 
-double Operation::line_minimum_us() const {
-    return static_cast<double>(request.size() + reply_length) * 1e7 / 9600.0;
-}
-
 std::string Operation::for_script() const {
     return protocol::hex_bytes(request, "") + " " + std::to_string(reply_length);
 }
@@ -107,13 +90,13 @@ Qk42Line open_line(const std::string& device) {
 }
 
 LegacyPort::LegacyPort(const std::string& device) {
-    g_device = device;
-    if (QK42RT_InitPort(kBenchPort) != 1) throw std::runtime_error("cannot open " + device);
+    testing::map_port(testing::kTestPort, device);
+    if (QK42RT_InitPort(testing::kTestPort) != 1) throw std::runtime_error("cannot open " + device);
 }
 
 LegacyPort::~LegacyPort() {
     QK42RT_ClosePort();
-    g_device = kNowhere;
+    testing::unmap_ports();
 }
 
 BareLine::BareLine(const std::string& device) {

@@ -22,19 +22,23 @@ struct Operation {
     bool (*legacy)() = nullptr;          // the exported function; true when answered
     bool (*host)(qk42_line*) = nullptr;  // libqk42's
 
-    double line_minimum_us() const;  // every byte at ten bits, 9600 bit/s
     std::string for_script() const;  // "REQUEST_HEX REPLY_LENGTH" for python_clients.py
 };
 
 // QK42RT_ReadFlow, QK42RT_SetSetpoint and QK42RT_ReadVersion.
 const std::vector<Operation>& operations();
 
+// The time `bytes` take on a 9600-baud line, at ten bits each.
+inline double line_us(std::size_t bytes) {
+    return static_cast<double>(bytes) * 1e7 / 9600.0;
+}
+
 // A libqk42 handle on `device`; std::runtime_error with libqk42's reason when it cannot open.
 using Qk42Line = std::unique_ptr<qk42_line, void (*)(qk42_line*)>;
 Qk42Line open_line(const std::string& device);
 
-// The legacy library's one port, opened on `device` by a port number pointed there (so that
-// nothing opens the machine's own serial devices), closed at the end.
+// The legacy library's one port, opened on `device` by a port number the test support points
+// there (so that nothing opens the machine's own serial devices), closed at the end.
 struct LegacyPort {
     explicit LegacyPort(const std::string& device);  // std::runtime_error when it cannot
     ~LegacyPort();
