@@ -1,6 +1,6 @@
-"""The benchmark's Python contenders (python_clients.py) against the simulator: the answers
-qk42rt-bench reads, the failures they count, and how they share the line with the benchmark's
-own libqk42 handle.
+"""The benchmark's Python contenders (bench/python_clients.py) against the simulator: the
+answers qk42rt-bench reads, the failures they count, and how they share the line with the
+benchmark's own libqk42 handle.
 
 Run by CTest (bench_python_clients) with QK42_LIBRARY, QK42RT_SIM and PYTHONPATH set for this
 build; needs python3-serial and python3-pytest.
@@ -15,7 +15,7 @@ import pytest
 import qk42
 from qk42.testing import Simulator
 
-CLIENTS = Path(__file__).resolve().parent.parent / "python_clients.py"
+CLIENTS = Path(__file__).resolve().parents[2] / "bench" / "python_clients.py"
 
 
 @pytest.fixture
