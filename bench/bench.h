@@ -9,15 +9,12 @@
 namespace qk42rt::bench {
 
 struct Settings {
-    std::string simulator;        // qk42rt-sim
-    std::string client;           // qk42rt: its status, monitor, sniff and serve
-    std::string python;           // a Python 3 with pyserial
-    std::string script;           // python_clients.py
-    std::string qk42_package;     // the directory holding the Python package qk42
-    std::string qk42_library;     // the libqk42 it loads (QK42_LIBRARY)
-    std::string ser2net;          // its lines are left out when it is missing
-    int calls = 3000;             // per operation and contender
-    int timeouts = 20;            // calls without a reply
+    std::string simulator = QK42RT_BENCH_SIM;
+    std::string client = QK42RT_BENCH_CLIENT;   // qk42rt: its status, monitor, sniff and serve
+    std::string python = "/usr/bin/python3";    // with pyserial
+    std::string ser2net = "/usr/sbin/ser2net";  // its lines are left out when it is missing
+    int calls = 3000;                           // per operation and contender
+    int timeouts = 20;                          // calls without a reply
     int paced_calls = 200;        // per operation on the paced line, and direct calls there
     int statuses = 5;             // status walks of 8 channels
     double monitor_seconds = 60;  // the monitor loops' length

@@ -1,15 +1,13 @@
-// The host interfaces for new programs on a pseudo-terminal: qk42_read_flow of libqk42 beside
-// a bare exchange, and inst.flow(1) of the Python package qk42 (ctypes over libqk42) beside the
-// same reading scripted on pyserial and beside the C call, all four taking turns on one line.
+// The host interfaces for new programs on a pseudo-terminal: qk42_read_flow of libqk42 and
+// inst.flow(1) of the Python package qk42 (ctypes over libqk42) beside a bare exchange and the
+// same reading scripted on pyserial, all four taking turns on one line.
 //
-// libqk42 claims a line for itself when it opens it (flock, and the tty's exclusive mode), so
-// the C call and the Python package take turns holding it: each opens the line at the start of
-// its block and closes it at the end, outside the times. The bare exchange and the pyserial
-// script open the line first and keep it: the claims turn away only later openers. Their
-// descriptors also keep the pseudo-terminal open while a libqk42 turn closes it, so the
-// simulator never sees a hang-up.
+// libqk42 claims a line for itself (flock, and the tty's exclusive mode), so the C call and the
+// Python package open it for each of their turns and close it after, outside the times. The
+// bare exchange and the pyserial script open it first and keep it: the claims turn away only
+// later openers, and their descriptors keep the pseudo-terminal open, so that the simulator
+// never sees a hang-up.
 #include "bench.h"
-#include "scripts.h"
 #include "support/sim_process.h"
 #include "wire.h"
 
@@ -31,11 +29,11 @@ void host_interface_costs(const Settings& settings, Report& report) {
     const std::string& device = simulator.device();
     const Operation& op = operations().front();  // the flow of channel 1
     BareLine bare(device);
-    const Script pyserial = start_script(settings.python, settings.script, "pyserial", device);
+    const Script pyserial = start_script(settings.python, "pyserial", device);
     // The package as a user runs it, finding libqk42 through QK42_LIBRARY.
     const Script python = start_script(
-        settings.python, settings.script, "qk42", device,
-        {"QK42_LIBRARY=" + settings.qk42_library, "PYTHONPATH=" + settings.qk42_package});
+        settings.python, "qk42", device,
+        {"QK42_LIBRARY=" QK42RT_BENCH_QK42_LIBRARY, "PYTHONPATH=" QK42RT_BENCH_QK42_PACKAGE});
     const auto s =
         take_turns({[&](int count, Samples& out) { library_turn(device, op, count, out); },
                     turn_of([&] { return bare.exchange(op); }),

@@ -35,13 +35,7 @@ constexpr Part kParts[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Settings s{.simulator = QK42RT_BENCH_SIM,
-               .client = QK42RT_BENCH_CLIENT,
-               .python = "/usr/bin/python3",
-               .script = QK42RT_BENCH_SCRIPT,
-               .qk42_package = QK42RT_BENCH_QK42_PACKAGE,
-               .qk42_library = QK42RT_BENCH_QK42_LIBRARY,
-               .ser2net = "/usr/sbin/ser2net"};
+    Settings s;
     std::string out = "bench-results.md";
     bool strict = false;
     std::vector<std::string> only;

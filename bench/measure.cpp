@@ -23,34 +23,23 @@ std::vector<Samples> take_turns(const std::vector<Turn>& turns, int calls) {
         turns[c](20, warm_up);
         samples[c].wall_us.reserve(static_cast<std::size_t>(calls + kBlock));
     }
-    std::vector<std::vector<std::size_t>> orders;
     std::vector<std::size_t> order(turns.size());
     std::iota(order.begin(), order.end(), 0);
-    do {
-        orders.push_back(order);
-    } while (std::next_permutation(order.begin(), order.end()));
-    for (int round = 0; round * kBlock < calls; ++round) {
-        for (const std::size_t c : orders[static_cast<std::size_t>(round) % orders.size()]) {
-            turns[c](kBlock, samples[c]);
-        }
+    for (int done = 0; done < calls; done += kBlock) {
+        for (const std::size_t c : order) turns[c](kBlock, samples[c]);
+        std::next_permutation(order.begin(), order.end());  // after the last, the first again
     }
     return samples;
 }
 
 Summary summarize(std::vector<double> samples) {
-    Summary summary;
-    if (samples.empty()) return summary;
+    if (samples.empty()) return {};
     std::sort(samples.begin(), samples.end());
     const auto rank = [&](double fraction) {
         const auto r = static_cast<std::size_t>(std::ceil(fraction * samples.size()));
         return samples[std::clamp<std::size_t>(r, 1, samples.size()) - 1];
     };
-    summary.count = samples.size();
-    summary.min = samples.front();
-    summary.max = samples.back();
-    summary.median = rank(0.5);
-    summary.p99 = rank(0.99);
-    return summary;
+    return {samples.size(), samples.front(), rank(0.5), rank(0.99), samples.back()};
 }
 
 }  // namespace qk42rt::bench

@@ -1,18 +1,14 @@
 #!/usr/bin/env python3
-"""The benchmark's Python contenders, each timing its own calls in a process of its own.
+"""The benchmark's Python contenders: python_clients.py pyserial|qk42 DEVICE
 
-Usage: python_clients.py pyserial|qk42 DEVICE
+pyserial: the exchange as a user scripts it (9600 8N1, 500 ms read time-out, the line open
+throughout); a call fails when its reply is short. qk42: inst.flow(1) on address 1 through the
+Python package qk42, which opens the line for each run, as libqk42 claims it for itself; a call
+fails when it raises qk42.Error.
 
-pyserial: the exchange as a user scripts it on pyserial (9600 8N1, 500 ms read time-out), the
-line open throughout; a call fails when its reply is short. qk42: inst.flow(1) on address 1
-through the Python package qk42 (importable, finding libqk42); a call fails when it raises
-qk42.Error. libqk42 keeps an open line to itself and the benchmark's own handle takes turns on
-it, so each run opens the line and closes it again, outside the times.
-
-Prints "ready" once it has reached the line, then answers lines on stdin:
-  run COUNT [REQUEST_HEX REPLY_LENGTH]  ->  "done CPU_NS FAILURES WALL_NS..."
-  quit, or the end of input             ->  exits
-CPU_NS is this process's user + system time over the calls, then one wall time per call.
+Prints "ready" once it has the line, then answers "run COUNT [REQUEST_HEX REPLY_LENGTH]" with
+"done CPU_NS FAILURES WALL_NS...": its user + system time over the calls, then one wall time per
+call. Ends at "quit" or at the end of its input.
 """
 import sys
 import time

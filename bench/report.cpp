@@ -16,9 +16,7 @@ std::string table(const Row& header, const std::vector<Row>& rows) {
         for (const auto& cell : cells) text += " " + cell + " |";
         return text + "\n";
     };
-    std::string text = line(header) + "|";
-    for (std::size_t i = 0; i < header.size(); ++i) text += "---|";
-    text += "\n";
+    std::string text = line(header) + line(Row(header.size(), "---"));
     for (const auto& row : rows) text += line(row);
     return text;
 }
@@ -28,9 +26,8 @@ std::string machine() {
     std::string model = "unknown CPU";
     std::ifstream cpuinfo("/proc/cpuinfo");
     for (std::string line; std::getline(cpuinfo, line);) {
-        const auto colon = line.find(':');
-        if (line.starts_with("model name") && colon != std::string::npos) {
-            model = line.substr(line.find_first_not_of(' ', colon + 1));
+        if (line.starts_with("model name")) {
+            model = line.substr(line.find(": ") + 2);  // "model name\t: MODEL"
             break;
         }
     }
@@ -55,8 +52,7 @@ void Report::figure(const std::string& figure, const std::string& measured,
 
 void Report::section(const std::string& heading, const std::string& note, const Row& header,
                      const std::vector<Row>& rows) {
-    details_ += "\n### " + heading + "\n\n" + (note.empty() ? "" : note + "\n\n");
-    details_ += table(header, rows);
+    details_ += "\n### " + heading + "\n\n" + note + "\n\n" + table(header, rows);
 }
 
 int Report::publish(const std::string& out, bool strict) const {

@@ -44,25 +44,36 @@ float expected_flow(int channel) {
     return 10.0f * static_cast<float>(channel);
 }
 
-void set_flows(SimProcess& simulator) {
+// `use` on a libqk42 handle on the simulator's line, closed after; then waits until the
+// simulator has seen it let go, as the line's next owner may open it only then.
+template <typename Use>
+auto with_line(SimProcess& simulator, Use&& use) {
     const std::uint64_t hangups = simulator.hangups();
-    {
-        const Qk42Line line = open_line(simulator.device());
-        bool ok = qk42_set_on_off(line.get(), 1, 0xFF) == QK42_OK;
-        for (int channel = 1; channel <= 8; ++channel) {
-            ok = ok && qk42_set_setpoint(line.get(), 1, channel, expected_flow(channel)) == QK42_OK;
-        }
-        if (!ok) throw std::runtime_error("cannot set the simulator's flows");
-    }
+    auto result = use(open_line(simulator.device()).get());
     simulator.wait_for_hangups(hangups + 1);
+    return result;
 }
 
+void set_flows(SimProcess& simulator) {
+    const bool set = with_line(simulator, [](qk42_line* line) {
+        bool ok = qk42_set_on_off(line, 1, 0xFF) == QK42_OK;
+        for (int channel = 1; channel <= 8; ++channel) {
+            ok = ok && qk42_set_setpoint(line, 1, channel, expected_flow(channel)) == QK42_OK;
+        }
+        return ok;
+    });
+    if (!set) throw std::runtime_error("cannot set the simulator's flows");
+}
+
+// `qk42rt serve` on the simulator's line.
 class Server {
   public:
-    Server(const std::string& client, const std::string& device, int poll_interval_ms)
-        : child_(client,
-                 {"--device", device, "serve", "--listen", "127.0.0.1:0", "--address", "1",
-                  "--poll-interval", std::to_string(poll_interval_ms)},
+    Server(const std::string& client, SimProcess& simulator, int poll_interval_ms)
+        : simulator_(simulator),
+          hangups_(simulator.hangups()),
+          child_(client,
+                 {"--device", simulator.device(), "serve", "--listen", "127.0.0.1:0", "--address",
+                  "1", "--poll-interval", std::to_string(poll_interval_ms)},
                  {.input = false, .capture_stderr = false}) {
         const std::string listening = "listening: http://127.0.0.1:";
         while (port_ == 0) {
@@ -97,13 +108,18 @@ class Server {
         }
         return kib / 1024.0;
     }
-    // SIGTERM, as a user stops it: true when it ends cleanly within ten seconds.
+    // SIGTERM, as a user stops it: true when it ends cleanly within ten seconds. Returns once
+    // the simulator has seen it let go of the line.
     bool stop() {
         child_.send_signal(SIGTERM);
-        return child_.finish(10'000).exit_code == 0;
+        const bool clean = child_.finish(10'000).exit_code == 0;
+        simulator_.wait_for_hangups(hangups_ + 1);
+        return clean;
     }
 
   private:
+    SimProcess& simulator_;
+    std::uint64_t hangups_;
     testing::ChildProcess child_;
     int port_ = 0;
 };
@@ -133,20 +149,14 @@ std::vector<double> read_channels(int calls, std::atomic<long>& wrong, Read&& re
 
 // qk42_read_flow on a handle opened for the calls and closed after them.
 std::vector<double> direct_calls(SimProcess& simulator, int calls, std::atomic<long>& wrong) {
-    const std::uint64_t hangups = simulator.hangups();
-    std::vector<double> times;
-    {
-        const Qk42Line line = open_line(simulator.device());
-        times = read_channels(calls, wrong, [&](int channel) {
+    return with_line(simulator, [&](qk42_line* line) {
+        return read_channels(calls, wrong, [&](int channel) {
             float flow = 0.0f;
             int status = 0;
-            return qk42_read_flow(line.get(), 1, channel, &flow, &status) == QK42_OK &&
+            return qk42_read_flow(line, 1, channel, &flow, &status) == QK42_OK &&
                    flow == expected_flow(channel);
         });
-    }
-    // The next owner of the line may open it only once the simulator has seen it let go.
-    simulator.wait_for_hangups(hangups + 1);
-    return times;
+    });
 }
 
 // Waits until the simulator has framed no request for `quiet_ms`.
@@ -196,8 +206,7 @@ void flow_latency(const Settings& settings, Report& report, std::atomic<long>& w
     for (int round = 0; round < settings.serve_rounds; ++round) {
         const auto d = direct_calls(simulator, settings.serve_calls, wrong);
         direct.insert(direct.end(), d.begin(), d.end());
-        const std::uint64_t hangups = simulator.hangups();
-        Server server(settings.client, simulator.device(), kNoPolling);
+        Server server(settings.client, simulator, kNoPolling);
         wait_quiet(simulator, 200);
         httplib::Client http = server.http();
         const auto s = read_channels(settings.serve_calls, wrong,
@@ -205,7 +214,6 @@ void flow_latency(const Settings& settings, Report& report, std::atomic<long>& w
         served.insert(served.end(), s.begin(), s.end());
         http.stop();
         unclean_stops += server.stop() ? 0 : 1;
-        simulator.wait_for_hangups(hangups + 1);
     }
     const double d = summarize(direct).median / 1e3;
     const double h = summarize(served).median / 1e3;
@@ -351,9 +359,8 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
     std::vector<double> direct = direct_calls(simulator, settings.paced_calls, wrong);
     direct_wire.add(simulator.take_recorded());
 
-    const std::uint64_t hangups = simulator.hangups();
     const int interval = settings.poll_interval_ms;
-    Server server(settings.client, simulator.device(), interval);
+    Server server(settings.client, simulator, interval);
     wait_quiet(simulator, std::min(200, interval / 4));
     const Load load = run_load(settings, simulator, server, wrong);
     const Window quiet = count_cycles(interval, simulator, server);
@@ -370,7 +377,6 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
     const double rss = server.memory_mib("VmRSS:");
     const double peak = server.memory_mib("VmHWM:");
     unclean_stops += server.stop() ? 0 : 1;
-    simulator.wait_for_hangups(hangups + 1);
     simulator.record();
     const auto direct_after = direct_calls(simulator, settings.paced_calls, wrong);
     direct_wire.add(simulator.take_recorded());

@@ -11,11 +11,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
-#include "measure.h"
 #include "protocol/request.h"
 #include "protocol/text.h"
 #include "qk42rt.h"
@@ -168,6 +169,40 @@ int connection_to_loopback_port(std::uint16_t port) {
     }
     if (found < 0) throw std::runtime_error("no connection to port " + std::to_string(port));
     return found;
+}
+
+Script start_script(const std::string& python, const std::string& kind, const std::string& device,
+                    const std::vector<std::string>& env) {
+    std::vector<std::string> words = env;
+    words.insert(words.end(), {python, QK42RT_BENCH_SCRIPT, kind, device});
+    try {
+        auto child = std::make_unique<testing::ChildProcess>(
+            "env", words, testing::ChildProcess::Pipes{.input = true, .capture_stderr = false});
+        const auto answer = child->read_line(20'000);
+        if (answer == "ready") return child;
+        std::fprintf(stderr, "bench: the %s client said: %s\n", kind.c_str(),
+                     answer.value_or("nothing").c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench: no %s client: %s\n", kind.c_str(), e.what());
+    }
+    return nullptr;
+}
+
+Turn script_turns(const Script& script, const std::string& words) {
+    return [&script, words](int count, Samples& out) {
+        if (!script) return;
+        script->write_line("run " + std::to_string(count) + " " + words);
+        std::istringstream answer(script->read_line(count * 600 + 30'000).value_or(""));
+        std::string done;
+        double cpu_ns = 0.0;
+        std::size_t failures = 0;
+        if (!(answer >> done >> cpu_ns >> failures) || done != "done") {
+            throw std::runtime_error("a Python client did not answer run " + words);
+        }
+        out.cpu_us += cpu_ns / 1e3;
+        out.failures += failures;
+        for (double wall_ns = 0.0; answer >> wall_ns;) out.wall_us.push_back(wall_ns / 1e3);
+    };
 }
 
 }  // namespace qk42rt::bench

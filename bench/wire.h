@@ -1,7 +1,7 @@
-// What goes over the line: the timed operations, with their bytes and reply lengths from the
-// core's typed requests; the legacy library's port and libqk42's handle that send them; and
+// The contenders on the line and what they send: the timed operations, with their bytes and
+// reply lengths from the core's typed requests; the legacy library's port and libqk42's handle;
 // the bare exchange, the same bytes on the system calls alone, which every client is measured
-// against.
+// against; and the Python scripts of python_clients.py, processes that time their own calls.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "qk42.h"
+#include "support/child_process.h"
 
 namespace qk42rt::bench {
 
@@ -69,5 +71,14 @@ class BareLine {
 // This process's one TCP connection to 127.0.0.1:`port`, found among its descriptors;
 // std::runtime_error when there is none or more than one.
 int connection_to_loopback_port(std::uint16_t port);
+
+// python_clients.py KIND DEVICE, with `env` (NAME=VALUE) in its environment, once it says it
+// has the line; none when it does not (the reason on stderr).
+using Script = std::unique_ptr<testing::ChildProcess>;
+Script start_script(const std::string& python, const std::string& kind, const std::string& device,
+                    const std::vector<std::string>& env = {});
+
+// The script's turns ("run COUNT WORDS"; see python_clients.py); without a script, none.
+Turn script_turns(const Script& script, const std::string& words);
 
 }  // namespace qk42rt::bench
