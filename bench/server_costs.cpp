@@ -189,6 +189,7 @@ struct Wire {
         if (!run.empty()) span_us += (run.back().reply_end_s - run.front().request_s) * 1e6;
         exchanges += run.size();
     }
+    double per_second() const { return static_cast<double>(exchanges) * 1e6 / span_us; }
     Row row(const std::string& host) const {
         const Summary t = summarize(turnarounds_us);
         return {host, std::to_string(exchanges), fixed(100.0 * busy_us / span_us, 1) + " %",
@@ -222,14 +223,9 @@ void flow_latency(const Settings& settings, Report& report, std::atomic<long>& w
                   "≤ 0.2 ms", h - d <= 0.2);
 }
 
-// The 16 clients, each reading one channel's flow in a loop, over a window that opens once
-// every client has had its first answer: exchanges per second, and the simulator's view.
-struct Load {
-    double per_second = 0.0;
-    Wire wire;
-};
-
-Load run_load(const Settings& settings, SimProcess& simulator, const Server& server,
+// The 16 clients, each reading one channel's flow in a loop, as the simulator saw them over a
+// window that opens once every client has had its first answer.
+Wire run_load(const Settings& settings, SimProcess& simulator, const Server& server,
               std::atomic<long>& wrong) {
     std::atomic<int> ready{0};
     std::vector<std::jthread> clients;  // stopped and joined however this ends
@@ -245,14 +241,10 @@ Load run_load(const Settings& settings, SimProcess& simulator, const Server& ser
     if (!wait_until(30, [&] { return ready == kClients; })) {
         throw std::runtime_error("the server answers not every client");
     }
-    Load load;
     simulator.record();
-    const std::uint64_t before = simulator.requests();
-    const double start = wall_us();
     sleep_s(settings.load_seconds);
-    load.per_second =
-        static_cast<double>(simulator.requests() - before) * 1e6 / (wall_us() - start);
-    load.wire.add(simulator.take_recorded());
+    Wire load;
+    load.add(simulator.take_recorded());
     return load;
 }
 
@@ -262,40 +254,18 @@ struct Window {
     double cpu_seconds = 0.0;
     double per_cycle() const { return static_cast<double>(requests) / kCycles; }
     double cpu_percent() const { return 100.0 * cpu_seconds / seconds; }
-    // CPU per reading delivered, over the readings all subscribers got.
+    // With the CPU per reading over the `got` readings all subscribers got.
     Row row(const std::string& subscribers, long got) const {
+        const std::string per_reading = got ? fixed(cpu_seconds * 1e6 / got, 1) : "-";
         return {subscribers,
                 fixed(seconds, 2),
                 std::to_string(requests),
                 fixed(per_cycle(), 2),
                 fixed(cpu_seconds * 1e3, 0),
                 fixed(cpu_percent(), 2) + " %",
-                got == 0 ? "-" : fixed(cpu_seconds * 1e6 / static_cast<double>(got), 1)};
+                per_reading};
     }
 };
-
-// Ten poll cycles from half an interval after the end of a cycle's exchanges (no request for a
-// quarter of an interval); `at_start` runs as the window opens.
-Window count_cycles(
-    int interval_ms, const SimProcess& simulator, const Server& server,
-    const std::function<void()>& at_start = [] {}) {
-    const std::uint64_t seen = simulator.requests();
-    if (!wait_until(3e-3 * interval_ms + 5, [&] { return simulator.requests() != seen; })) {
-        throw std::runtime_error("the server's poller has stopped");
-    }
-    wait_quiet(simulator, interval_ms / 4);
-    sleep_s(interval_ms / 4e3);
-    at_start();
-    Window window;
-    const std::uint64_t requests = simulator.requests();
-    const double cpu = server.cpu_seconds();
-    const double start = wall_us();
-    sleep_s(interval_ms * kCycles / 1e3);
-    window.requests = simulator.requests() - requests;
-    window.cpu_seconds = server.cpu_seconds() - cpu;
-    window.seconds = (wall_us() - start) / 1e6;
-    return window;
-}
 
 // Event-stream subscribers, a thread each, counting the readings they get.
 class Subscribers {
@@ -311,6 +281,7 @@ class Subscribers {
         return wait_until(20, [this] { return connected_ == kSubscribers; });
     }
     std::vector<long> readings() const { return {readings_.begin(), readings_.end()}; }
+    std::atomic<bool> counting{false};
     // Each ends at its next event, within a poll interval; how many streams broke before.
     int stop() {
         for (auto& thread : threads_) thread.request_stop();
@@ -328,7 +299,7 @@ class Subscribers {
             carry.append(data, size);
             for (auto at = carry.find(kReading); at != std::string::npos;
                  at = carry.find(kReading, at + kReading.size())) {
-                ++readings_[i];
+                readings_[i] += counting ? 1 : 0;
             }
             // What is kept can begin a pattern but never hold a whole one.
             if (carry.size() >= kReading.size()) carry.erase(0, carry.size() - kReading.size() + 1);
@@ -348,6 +319,29 @@ class Subscribers {
     std::vector<std::jthread> threads_;
 };
 
+// Ten poll cycles from half an interval after the end of a cycle's exchanges (no request for a
+// quarter of an interval), the subscribers counting their readings meanwhile.
+Window count_cycles(int interval_ms, const SimProcess& simulator, const Server& server,
+                    Subscribers* subscribers = nullptr) {
+    const std::uint64_t seen = simulator.requests();
+    if (!wait_until(3e-3 * interval_ms + 5, [&] { return simulator.requests() != seen; })) {
+        throw std::runtime_error("the server's poller has stopped");
+    }
+    wait_quiet(simulator, interval_ms / 4);
+    sleep_s(interval_ms / 4e3);
+    Window window;
+    const std::uint64_t requests = simulator.requests();
+    const double cpu = server.cpu_seconds();
+    const double start = wall_us();
+    if (subscribers) subscribers->counting = true;
+    sleep_s(interval_ms * kCycles / 1e3);
+    if (subscribers) subscribers->counting = false;
+    window.requests = simulator.requests() - requests;
+    window.cpu_seconds = server.cpu_seconds() - cpu;
+    window.seconds = (wall_us() - start) / 1e6;
+    return window;
+}
+
 // The 16 clients' load, the line's busy share against the median direct call on the same line
 // (before the server starts and after it stops), then the subscribers and the memory.
 void load_events_memory(const Settings& settings, Report& report, std::atomic<long>& wrong,
@@ -362,16 +356,12 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
     const int interval = settings.poll_interval_ms;
     Server server(settings.client, simulator, interval);
     wait_quiet(simulator, std::min(200, interval / 4));
-    const Load load = run_load(settings, simulator, server, wrong);
+    const Wire load = run_load(settings, simulator, server, wrong);
     const Window quiet = count_cycles(interval, simulator, server);
     Subscribers subscribers(server);
     const bool all_connected = subscribers.all_connected();
-    std::vector<long> readings;
-    const Window listened =
-        count_cycles(interval, simulator, server, [&] { readings = subscribers.readings(); });
-    const std::vector<long> after = subscribers.readings();
-    std::transform(after.begin(), after.end(), readings.begin(), readings.begin(),
-                   std::minus<long>());
+    const Window listened = count_cycles(interval, simulator, server, &subscribers);
+    const std::vector<long> readings = subscribers.readings();
     const int broken = subscribers.stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const double rss = server.memory_mib("VmRSS:");
@@ -383,10 +373,10 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
     direct.insert(direct.end(), direct_after.begin(), direct_after.end());
 
     const double median_ms = summarize(direct).median / 1e3;
-    const double busy = load.per_second * median_ms / 10.0;
+    const double busy = load.per_second() * median_ms / 10.0;
     const std::string clients = std::to_string(kClients) + " HTTP clients";
     report.target(clients + ": line busy",
-                  fixed(busy, 1) + " % (" + fixed(load.per_second, 1) + " exchanges/s × " +
+                  fixed(busy, 1) + " % (" + fixed(load.per_second(), 1) + " exchanges/s × " +
                       fixed(median_ms, 3) + " ms)",
                   "≥ 95 %", busy >= 95.0);
     report.section(
@@ -395,7 +385,7 @@ void load_events_memory(const Settings& settings, Report& report, std::atomic<lo
         "to its reply's last byte; the host's turnaround runs from there to the next request. "
         "Times in milliseconds.",
         {"Host", "Exchanges", "Line busy", "Turnaround: median", "p99"},
-        {direct_wire.row("qk42_read_flow, back to back"), load.wire.row("the server, " + clients)});
+        {direct_wire.row("qk42_read_flow, back to back"), load.row("the server, " + clients)});
 
     const auto [least, most] = std::minmax_element(readings.begin(), readings.end());
     const long expected = 8L * (kCycles - 1);
