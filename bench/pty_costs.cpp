@@ -19,9 +19,9 @@ void exchange_costs(const Settings& settings, Report& report) {
     const LegacyPort port(simulator.device());
     std::vector<Row> rows;
     for (const Operation& op : operations()) {
-        std::vector<Turn> turns{turn_of(op.legacy), turn_of([&] { return bare.exchange(op); })};
-        if (script) turns.push_back(script_turns(script, op.for_script()));
-        const auto s = take_turns(turns, settings.calls);
+        const auto s = take_turns({turn_of(op.legacy), turn_of([&] { return bare.exchange(op); }),
+                                   script_turns(script, op.for_script())},
+                                  settings.calls);
         library_targets(report, op.name, s[0], s[1], Limits{1.10, 1.25});
         rows.push_back(cost_row({op.name, "library"}, s[0], s[1]));
         rows.push_back(cost_row({op.name, "bare"}, s[1], s[1]));

@@ -65,7 +65,6 @@ void set_flows(SimProcess& simulator) {
     if (!set) throw std::runtime_error("cannot set the simulator's flows");
 }
 
-// `qk42rt serve` on the simulator's line.
 class Server {
   public:
     Server(const std::string& client, SimProcess& simulator, int poll_interval_ms)
@@ -109,7 +108,7 @@ class Server {
         return kib / 1024.0;
     }
     // SIGTERM, as a user stops it: true when it ends cleanly within ten seconds. Returns once
-    // the simulator has seen it let go of the line.
+    // the simulator has seen it let go of the line, as with_line does.
     bool stop() {
         child_.send_signal(SIGTERM);
         const bool clean = child_.finish(10'000).exit_code == 0;

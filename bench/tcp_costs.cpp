@@ -16,23 +16,19 @@
 namespace qk42rt::bench {
 namespace {
 
-// Where libqk42's exchange is the bare one's, its own work must vanish beside the system calls
-// and the round trip. On rfc2217:// each of its requests carries a purge request, which the
-// bare exchange leaves out: no target there.
-std::optional<Limits> limits(bool telnet) {
-    return telnet ? std::nullopt : std::optional(Limits{1.05, 1.10});
-}
-
 void measure(const Settings& settings, const std::string& name, const std::string& device,
              std::uint16_t port, bool telnet, Report& report, std::vector<Row>& rows) {
     const Qk42Line line = open_line(device);
     BareLine bare(connection_to_loopback_port(port), telnet);
+    // Where libqk42's exchange is the bare one's, its own work must vanish beside the system
+    // calls and the round trip. On rfc2217:// each of its requests carries a purge request,
+    // which the bare exchange leaves out: no target there.
+    const auto limits = telnet ? std::nullopt : std::optional(Limits{1.05, 1.10});
     for (const Operation& op : operations()) {
         const auto s = take_turns({turn_of([&] { return op.host(line.get()); }),
                                    turn_of([&] { return bare.exchange(op); })},
                                   settings.calls);
-        library_targets(report, op.host_name + ", " + name, s[0], s[1], limits(telnet),
-                        "none (purge)");
+        library_targets(report, op.host_name + ", " + name, s[0], s[1], limits, "none (purge)");
         rows.push_back(cost_row({name, op.host_name, "library"}, s[0], s[1]));
         rows.push_back(cost_row({name, op.host_name, "bare"}, s[1], s[1]));
     }
