@@ -18,7 +18,6 @@
 namespace qk42rt::bench {
 namespace {
 
-// The line's time for one exchange of `operation`.
 double exchange_us(const protocol::Operation& operation) {
     const auto command = protocol::command_of(operation);
     return line_us(command.request_length + command.reply_length);

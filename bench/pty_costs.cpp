@@ -12,8 +12,7 @@ namespace qk42rt::bench {
 
 void exchange_costs(const Settings& settings, Report& report) {
     testing::SimProcess simulator(settings.simulator, {});
-    // The bare line and the script open the line before the library claims it for itself; the
-    // claims turn away only later openers.
+    // Opened before the library claims the line, as the claim turns away only later openers.
     BareLine bare(simulator.device());
     const Script script = start_script(settings.python, "pyserial", simulator.device());
     const LegacyPort port(simulator.device());

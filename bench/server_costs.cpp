@@ -146,7 +146,6 @@ std::vector<double> read_channels(int calls, std::atomic<long>& wrong, Read&& re
     return timed.wall_us;
 }
 
-// qk42_read_flow on a handle opened for the calls and closed after them.
 std::vector<double> direct_calls(SimProcess& simulator, int calls, std::atomic<long>& wrong) {
     return with_line(simulator, [&](qk42_line* line) {
         return read_channels(calls, wrong, [&](int channel) {
