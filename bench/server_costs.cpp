@@ -187,7 +187,9 @@ struct Wire {
         if (!run.empty()) span_us += (run.back().reply_end_s - run.front().request_s) * 1e6;
         exchanges += run.size();
     }
-    double per_second() const { return static_cast<double>(exchanges) * 1e6 / span_us; }
+    double per_second() const {
+        return span_us > 0 ? static_cast<double>(exchanges) * 1e6 / span_us : 0.0;
+    }
     Row row(const std::string& host) const {
         const Summary t = summarize(turnarounds_us);
         return {host, std::to_string(exchanges), fixed(100.0 * busy_us / span_us, 1) + " %",
