@@ -6,7 +6,7 @@
 #                 Python package, the documentation's examples); the packages come from it
 #   build-asan/   Clang, AddressSanitizer + UndefinedBehaviorSanitizer, warnings as errors:
 #                 the whole GoogleTest suite, and the fuzzers
-#   build-tsan/   Clang, ThreadSanitizer: the programs whose tests run threads
+#   build-tsan/   GCC, ThreadSanitizer, warnings as errors: the programs whose tests run threads
 #   build-win/, build-win64/   mingw-w64 i686 and x86_64, Release, warnings as errors
 trees_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -53,21 +53,35 @@ plain_tree() {  # [-- TARGETS...]
     -DQK42RT_BUILD_BENCH=ON -DQK42RT_TEST_PROGRAMS=plain "$@"
 }
 
-asan_flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-asan_tree() {  # [-- TARGETS...]
-  tree build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=ON -DQK42RT_BUILD_TESTS=ON \
-    -DQK42RT_TEST_PROGRAMS=sanitized -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DQK42RT_FUZZ=ON -DCMAKE_UNITY_BUILD=ON "-DCMAKE_C_FLAGS=$asan_flags" "-DCMAKE_CXX_FLAGS=$asan_flags" \
-    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" \
-    "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" "$@"
+# Clang's sanitizer runtimes as shared libraries (-shared-libsan), found through a run path:
+# the libraries under test then carry their runtime, so that they link without undefined
+# symbols and load into programs built without the sanitizers (a C host, the tests' Python).
+sanitizer_tree() {  # DIR SANITIZERS COMPILE-FLAGS [CMAKE-ARGS...] [-- TARGETS...]
+  local dir=$1 sanitizers=$2 flags="$3 -shared-libsan -fno-omit-frame-pointer"
+  shift 3
+  local runtime
+  runtime=$(dirname "$(clang++ -print-file-name=libclang_rt.asan-x86_64.so)")
+  local link="-fsanitize=$sanitizers -shared-libsan -Wl,-rpath,$runtime"
+  tree "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=ON -DQK42RT_BUILD_TESTS=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_UNITY_BUILD=ON \
+    "-DCMAKE_C_FLAGS=$flags" "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=$link" \
+    "-DCMAKE_SHARED_LINKER_FLAGS=$link" "-DCMAKE_MODULE_LINKER_FLAGS=$link" "$@"
 }
 
+asan_tree() {  # [-- TARGETS...]
+  sanitizer_tree build-asan address,undefined \
+    "-fsanitize=address,undefined -fno-sanitize-recover=all" -DQK42RT_TEST_PROGRAMS=sanitized \
+    -DQK42RT_FUZZ=ON "$@"
+}
+
+# GCC here: Clang's ThreadSanitizer runtime does not work as a shared library, and as a static
+# one it leaves the libraries under test with undefined symbols; GCC's libtsan is shared.
 tsan_tree() {  # [-- TARGETS...]
   local flags="-fsanitize=thread -fno-omit-frame-pointer"
   tree build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQK42RT_WERROR=ON -DQK42RT_BUILD_TESTS=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_UNITY_BUILD=ON \
-    "-DCMAKE_C_FLAGS=$flags" "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" \
-    "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" "$@"
+    -DCMAKE_UNITY_BUILD=ON "-DCMAKE_C_FLAGS=$flags" "-DCMAKE_CXX_FLAGS=$flags" \
+    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread" \
+    "$@"
 }
 
 windows_tree() {  # 32|64 [-- TARGETS...]

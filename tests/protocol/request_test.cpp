@@ -42,7 +42,7 @@ std::vector<Built> every_operation() {
     return {
         {"read version", [](Line& l, int a, int) { cmd::read_version(l, a); },
          [](int) { return op::ReadVersion{}; }},
-        {"set display", [](Line& l, int a, int v) { cmd::set_display(l, a, v, v - 1); },
+        {"set display", [](Line& l, int a, int v) { cmd::set_display(l, a, v, v == 1 ? 0 : 1); },
          [](int v) {
              return op::SetDisplay{v != 0, v != 1};
          }},
