@@ -90,13 +90,15 @@ if ! cmp -s "$web/package-lock.json" "$stamp" 2>/dev/null || [[ $have != all && 
   npm_options=(--no-audit --no-fund --loglevel=error)
   ((tests)) || npm_options+=(--omit=dev)
   npm_ci() { (cd "$web" && npm ci "${npm_options[@]}" "$@"); }
-  if ! npm_ci 2>"$web/.npm-ci.log"; then
+  # The first try without npm's retries, so that a certificate it will never trust fails at
+  # once rather than after a minute of retrying.
+  if ! npm_ci --fetch-retries=0 2>"$web/.npm-ci.log"; then
     if grep -qE "SELF_SIGNED_CERT|UNABLE_TO_GET_ISSUER_CERT|CERT_UNTRUSTED|UNABLE_TO_VERIFY_LEAF" \
       "$web/.npm-ci.log"; then
       echo "install-deps: the npm registry's certificate is not trusted here; installing the" \
         "packages pinned by web/package-lock.json by their checksums" >&2
       npm_ci --strict-ssl=false
-    else
+    elif ! npm_ci 2>"$web/.npm-ci.log"; then
       cat "$web/.npm-ci.log" >&2
       exit 1
     fi

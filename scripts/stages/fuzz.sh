@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/trees.sh
-seconds=${QK42RT_FUZZ_SECONDS:-15}
+seconds=${QK42RT_FUZZ_SECONDS:-10}
 targets=(operations version_text network_input requests)
 asan_tree -- "${targets[@]/#/fuzz_}"
 artifacts=build-asan/fuzz-findings
