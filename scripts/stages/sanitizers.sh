@@ -32,7 +32,8 @@ tally() {  # STATUS LOG
 }
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
-ctest --test-dir build-asan --output-on-failure -j2 -L '^sanitized$' | tee build-asan/ctest.log
+# Four at a time on two cores: the cases mostly wait on lines and time-outs.
+ctest --test-dir build-asan --output-on-failure -j4 -L '^sanitized$' | tee build-asan/ctest.log
 tally "${PIPESTATUS[0]}" build-asan/ctest.log
 # The soak's exchanges with random faults, shorter: the full one runs from scripts/bench.sh.
 if build-asan/tests/qk42rt-soak --exchanges 5000 --shards 4 --seed 7 >build-asan/soak.log 2>&1; then
