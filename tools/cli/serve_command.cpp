@@ -7,12 +7,14 @@ namespace qk42rt::cli {
 
 Prepared prepare_serve(const CommandLine& line) {
     server::ServeOptions options;
-    options.device = chosen_device(line);
-    options.addresses = line.addresses;
-    options.listen = line.serve.listen;
-    options.token_file = line.serve.token_file;
+    server::LineOptions served;
+    served.device = chosen_device(line);
+    served.addresses = line.addresses;
+    served.poll_interval_ms = line.serve.poll_interval_ms;
+    options.lines.push_back(served);
+    options.http.listen = line.serve.listen;
+    options.http.token_file = line.serve.token_file;
     options.read_only = line.serve.read_only;
-    options.poll_interval_ms = line.serve.poll_interval_ms;
     return {{}, [options](std::ostream&) { return server::serve(options); }};
 }
 

@@ -36,7 +36,7 @@ int refuse(const std::string& message) {
 }
 
 // The addresses to serve: those given, or those that answer a version request (at least 1).
-std::vector<int> find_instruments(const ServeOptions& options, LineWorker& worker, Metrics& metrics,
+std::vector<int> find_instruments(const LineOptions& options, LineWorker& worker, Metrics& metrics,
                                   std::map<int, cmd::Version>& versions) {
     std::vector<int> candidates = options.addresses;
     const bool scanning = candidates.empty();
@@ -75,18 +75,19 @@ void add_page_routes(Router& router) {
 
 }  // namespace
 
-int serve(const ServeOptions& options) {
-    const auto listen = parse_host_port(options.listen, /*allow_port_zero=*/true);
+int serve(const ServeOptions& all) {
+    const LineOptions& options = all.lines.front();
+    const auto listen = parse_host_port(all.http.listen, /*allow_port_zero=*/true);
     if (const auto* error = std::get_if<DeviceStringError>(&listen)) {
         return refuse("--listen: " + error->message);
     }
     const HostPort where = std::get<HostPort>(listen);
     const bool loopback = loopback_host(where.host);
     AccessPolicy policy;
-    policy.read_only = options.read_only;
-    if (!options.token_file.empty()) {
+    policy.read_only = all.read_only;
+    if (!all.http.token_file.empty()) {
         std::string error;
-        policy.token = read_token_file(options.token_file, error);
+        policy.token = read_token_file(all.http.token_file, error);
         if (!policy.token) return refuse(error);
     }
     if (!loopback && !policy.token) {
@@ -122,7 +123,7 @@ int serve(const ServeOptions& options) {
                    send_json(response, {{"device", options.device},
                                         {"up", state.up},
                                         {"reason", state.reason},
-                                        {"read_only", options.read_only}});
+                                        {"read_only", all.read_only}});
                });
 
     httplib::Server http;
