@@ -136,9 +136,10 @@ TEST_F(ServeApi, EveryRouteReachesTheInstrument) {
     const auto metrics = http.Get("/metrics");
     ASSERT_EQ(status_of(metrics), 200);
     for (const char* line :
-         {"qk42_flow{address=\"1\",channel=\"2\"}", "qk42_line_up 1",
-          "qk42_setpoint{address=\"1\",channel=\"2\"} 40", "qk42_exchanges_total{result=\"ok\"}",
-          "qk42_exchange_duration_seconds_count"}) {
+         {"qk42_flow{line=\"line1\",address=\"1\",channel=\"2\"}", "qk42_line_up{line=\"line1\"} 1",
+          "qk42_setpoint{line=\"line1\",address=\"1\",channel=\"2\"} 40",
+          "qk42_exchanges_total{line=\"line1\",result=\"ok\"}",
+          "qk42_exchange_duration_seconds_count{line=\"line1\"}"}) {
         EXPECT_NE(metrics->body.find(line), std::string::npos) << line << "\n" << metrics->body;
     }
     const auto page = http.Get("/");
@@ -165,7 +166,8 @@ TEST_F(ServeApi, TheEventStreamCarriesPolledReadingsWithoutExchangesOfItsOwn) {
         stream.append(data, size);
         return stream.find("event: line") == std::string::npos;  // stop after the first event
     });
-    EXPECT_NE(stream.find("event: line\ndata: {\"up\":true,\"reason\":\"\"}"), std::string::npos)
+    EXPECT_NE(stream.find("event: line\ndata: {\"line\":\"line1\",\"up\":true,\"reason\":\"\"}"),
+              std::string::npos)
         << stream;
     EXPECT_EQ(sim.counters().requests, requests_before);
 }
@@ -387,7 +389,8 @@ TEST(ServeLine, ALineThatGoesAwayAnswers503AndComesBackWithoutARestart) {
     EXPECT_EQ(parse(down)["reason"], "line_closed");
     EXPECT_EQ(parse(http.Get("/healthz")), json::parse(R"({"line_up":false})"));
     listener.join();
-    EXPECT_NE(stream.find("event: line\ndata: {\"up\":false,\"reason\":"), std::string::npos)
+    EXPECT_NE(stream.find("event: line\ndata: {\"line\":\"line1\",\"up\":false,\"reason\":"),
+              std::string::npos)
         << stream;
     EXPECT_NE(stream.find("\"up\":false"), std::string::npos) << stream;
 

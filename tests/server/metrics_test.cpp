@@ -49,11 +49,11 @@ TEST(ServeMetrics, ReadingsThatAreNotNumbersKeepTheScrapeParseable) {
     });
     // (An infinite flow does not last in the simulator: its next step makes it a NaN.)
     const std::string expected[] = {
-        R"(qk42_flow{address="1",channel="1"} NaN)",
-        R"(qk42_flow{address="1",channel="4"} 43.67)",
-        R"(qk42_setpoint{address="1",channel="1"} NaN)",
-        R"(qk42_setpoint{address="1",channel="2"} +Inf)",
-        R"(qk42_setpoint{address="1",channel="3"} -Inf)",
+        R"(qk42_flow{line="line1",address="1",channel="1"} NaN)",
+        R"(qk42_flow{line="line1",address="1",channel="4"} 43.67)",
+        R"(qk42_setpoint{line="line1",address="1",channel="1"} NaN)",
+        R"(qk42_setpoint{line="line1",address="1",channel="2"} +Inf)",
+        R"(qk42_setpoint{line="line1",address="1",channel="3"} -Inf)",
     };
     httplib::Client http = served.client();
     std::string text;

@@ -53,7 +53,8 @@ class ServeRouteTable : public ::testing::Test {
 
     // Exchanges counted under `result` so far.
     std::uint64_t exchanges(const std::string& result) const {
-        const std::regex line("qk42_exchanges_total\\{result=\"" + result + "\"\\} ([0-9]+)");
+        const std::regex line("qk42_exchanges_total\\{line=\"line1\",result=\"" + result +
+                              "\"\\} ([0-9]+)");
         std::smatch match;
         const std::string text = metrics.text(cache);
         return std::regex_search(text, match, line) ? std::stoull(match[1]) : 0;

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 namespace qk42rt::server {
 
 class ReadingCache;
+struct LineMetrics;
 
 class Metrics {
   public:
@@ -24,10 +26,11 @@ class Metrics {
     void exchange(const std::optional<Error>& failure, std::chrono::duration<double> took);
     void set_line_up(bool up);
 
-    // The Prometheus text exposition of everything, with the readings of `cache`.
+    // The Prometheus text exposition of this line alone, with the readings of `cache`.
     std::string text(const ReadingCache& cache) const;
 
   private:
+    friend std::string metrics_text(std::span<const LineMetrics> lines);
     // Upper bounds of the duration histogram, in seconds: an exchange on a pseudo-terminal
     // takes tens of microseconds, at 9600 baud about 8 ms, without a reply 500 ms.
     static constexpr std::array<double, 11> kBuckets{0.0001, 0.0005, 0.001, 0.0025, 0.005, 0.01,
@@ -39,6 +42,16 @@ class Metrics {
     double sum_ = 0.0;
     bool line_up_ = false;
 };
+
+// One line's part of /metrics: its name (the `line` label), exchanges and readings.
+struct LineMetrics {
+    const Metrics& metrics;
+    const ReadingCache& cache;
+};
+
+// The Prometheus text exposition of every line: each metric's samples together, labelled
+// with their line.
+std::string metrics_text(std::span<const LineMetrics> lines);
 
 // Runs one operation of the core and records how it ended and how long it took.
 template <class Call>

@@ -1,18 +1,19 @@
-// The latest state of every served channel, as the poller and the API's own exchanges found
-// it: what the event stream, the page and /metrics read, so that their readers add no line
-// traffic. Also hands each new reading and line change to the event stream.
+// The latest state of every channel of one line, as the poller and the API's own exchanges
+// found it: what the page, /metrics and the MQTT face read, so that their readers add no line
+// traffic. Also hands each new reading, changed setting and line change to the events of
+// every line.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "event_hub.h"
 #include "utc_time.h"
 
 namespace qk42rt::server {
@@ -28,15 +29,12 @@ struct ChannelCache {
     std::optional<float> setpoint;
 };
 
-// One Server-Sent Event: its name and its JSON data.
-struct Event {
-    std::uint64_t sequence = 0;
-    std::string name;
-    std::string data;
-};
-
 class ReadingCache {
   public:
+    // Events go to `hub`, named after `line`.
+    explicit ReadingCache(std::string line = "line1",
+                          std::shared_ptr<EventHub> hub = std::make_shared<EventHub>());
+
     void reading(int address, int channel, const ChannelReading& reading);
     // The eight readings of one poll of an instrument, published at once: subscribers wake
     // once for them, not eight times.
@@ -50,24 +48,20 @@ class ReadingCache {
     std::map<std::pair<int, int>, ChannelCache> channels() const;
     std::map<int, int> on_offs() const;  // by address
 
-    // Events after `after`, waiting up to `limit` for the first; an empty list at the limit.
-    // A subscriber that fell behind more than the events kept skips the oldest.
-    std::vector<Event> events_after(std::uint64_t after, std::chrono::milliseconds limit) const;
-    std::uint64_t last_sequence() const;
-    // Wakes every waiting subscriber, for example at shutdown.
-    void wake_all();
+    const std::string& line_name() const { return line_; }
+    EventHub& hub() const { return *hub_; }
 
   private:
-    void publish(std::string name, std::string data);  // holds mutex_; wakes no one
-    void store_reading(int address, int channel, const ChannelReading& reading);  // holds mutex_
+    // Holds mutex_, so that the events of one line keep the order of its changes.
+    void publish(const char* name, nlohmann::ordered_json data);
+    void store_reading(int address, int channel, const ChannelReading& reading,
+                       std::vector<EventHub::Published>& events);  // holds mutex_
 
-    static constexpr std::size_t kEventsKept = 4096;
+    const std::string line_;
+    const std::shared_ptr<EventHub> hub_;
     mutable std::mutex mutex_;
-    mutable std::condition_variable published_;
     std::map<std::pair<int, int>, ChannelCache> channels_;
     std::map<int, int> on_offs_;
-    std::deque<Event> events_;
-    std::uint64_t sequence_ = 0;
 };
 
 }  // namespace qk42rt::server

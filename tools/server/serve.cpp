@@ -1,5 +1,5 @@
-// `qk42rt serve`: checks its options, opens the line through the worker, finds the
-// instruments, then serves HTTP until SIGINT or SIGTERM.
+// `qk42rt serve`: checks its options, opens every line through its worker, finds the
+// instruments, then serves HTTP (and MQTT when asked) until SIGINT or SIGTERM.
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -12,54 +12,48 @@
 #include "api.h"
 #include "http_reply.h"
 #include "page.h"
-#include "poller.h"
 #include "port/device_string.h"
 #include "serve_options.h"
+#include "served_line.h"
 #include "stop_signals.h"
 
 namespace qk42rt::server {
 namespace {
-
-namespace cmd = qk42rt::commands;
 
 // Threads for connections: event-stream subscribers each keep one while they listen.
 constexpr std::size_t kConnectionThreads = 160;
 constexpr std::size_t kBodyLimit = 4096;
 constexpr int kSlowClientSeconds = 5;
 constexpr std::size_t kRequestsPerConnection = 100000;
-// How long a start without --address waits for the line before serving address 1 alone.
-constexpr auto kScanWait = std::chrono::seconds(5);
 
 int refuse(const std::string& message) {
     std::cerr << "qk42rt serve: " << message << '\n';
     return 2;
 }
 
-// The addresses to serve: those given, or those that answer a version request (at least 1).
-std::vector<int> find_instruments(const LineOptions& options, LineWorker& worker, Metrics& metrics,
-                                  std::map<int, cmd::Version>& versions) {
-    std::vector<int> candidates = options.addresses;
-    const bool scanning = candidates.empty();
-    if (scanning) candidates = {1, 2, 3, 4, 5, 6, 7, 8};
-    if (!worker.wait_until_up(std::chrono::duration_cast<std::chrono::milliseconds>(kScanWait))) {
-        std::cerr << "qk42rt serve: the line is not up (" << worker.state().reason << "); serving "
-                  << (scanning ? "address 1" : "the addresses given") << " until it is\n";
-        return scanning ? std::vector<int>{1} : candidates;
+// Opens every line and finds its instruments, all at once: a line that is down makes the
+// others wait no longer than it does.
+ServedLines start_lines(const ServeOptions& options, const std::atomic<bool>& stopping) {
+    auto hub = std::make_shared<EventHub>();
+    ServedLines lines;
+    for (const LineOptions& line : options.lines) {
+        lines.push_back(std::make_unique<ServedLine>(line, hub, stopping));
     }
-    if (scanning) std::cerr << "qk42rt serve: asking addresses 1 to 8 for their version\n";
-    std::vector<int> answered;
-    for (const int address : candidates) {
-        const auto result = worker.run([&](protocol::Line& line) -> JobResult {
-            const auto version = timed(metrics, [&] { return cmd::read_version(line, address); });
-            if (!version.ok()) return version.error();
-            versions[address] = version.value();
-            return std::nullopt;
-        });
-        if (versions.count(address)) answered.push_back(address);
-        if (!result) break;  // the line went away
+    std::vector<std::jthread> starting;
+    for (auto& line : lines) starting.emplace_back([&line] { line->start(); });
+    return lines;
+}
+
+void print_serving(const ServedLines& lines) {
+    for (const auto& line : lines) {
+        std::string served;
+        const auto& addresses = line->instruments().addresses();
+        for (const int address : addresses) served += ' ' + std::to_string(address);
+        const std::string which = lines.size() > 1 ? " (line " + line->name() + ")" : "";
+        std::printf("serving: %s, address%s%s%s\n", line->options().device.c_str(),
+                    addresses.size() > 1 ? "es" : "", served.c_str(), which.c_str());
     }
-    if (!scanning) return candidates;
-    return answered.empty() ? std::vector<int>{1} : answered;
+    std::fflush(stdout);
 }
 
 void add_page_routes(Router& router) {
@@ -73,60 +67,7 @@ void add_page_routes(Router& router) {
     }
 }
 
-}  // namespace
-
-int serve(const ServeOptions& all) {
-    const LineOptions& options = all.lines.front();
-    const auto listen = parse_host_port(all.http.listen, /*allow_port_zero=*/true);
-    if (const auto* error = std::get_if<DeviceStringError>(&listen)) {
-        return refuse("--listen: " + error->message);
-    }
-    const HostPort where = std::get<HostPort>(listen);
-    const bool loopback = loopback_host(where.host);
-    AccessPolicy policy;
-    policy.read_only = all.read_only;
-    if (!all.http.token_file.empty()) {
-        std::string error;
-        policy.token = read_token_file(all.http.token_file, error);
-        if (!policy.token) return refuse(error);
-    }
-    if (!loopback && !policy.token) {
-        return refuse("listening on " + where.host +
-                      " reaches beyond this machine: give --token-file FILE too "
-                      "(or listen on 127.0.0.1)");
-    }
-    policy.reads_need_token = !loopback;
-
-    // Only the thread below takes these signals; every other thread is started after.
-    const sigset_t stop_signals = block_stop_signals();
-
-    Metrics metrics;
-    ReadingCache cache;
-    LineWorker worker(options.device, [&](const LineState& state) {
-        metrics.set_line_up(state.up);
-        cache.line(state.up, state.reason);
-        std::cerr << "qk42rt serve: " << options.device
-                  << (state.up ? " is open" : " is down: " + state.reason) << '\n';
-    });
-    std::map<int, cmd::Version> versions;
-    Instruments instruments(find_instruments(options, worker, metrics, versions));
-    for (const auto& [address, version] : versions) instruments.set_version(address, version);
-
-    std::atomic<bool> stopping{false};
-    Context context{worker, cache, metrics, instruments, stopping};
-    Router router(policy);
-    add_api_routes(router, context);
-    add_page_routes(router);
-    router.add("GET", "/api/v1/line", Kind::read,
-               [&](const httplib::Request&, httplib::Response& response, const std::smatch&) {
-                   const LineState state = worker.state();
-                   send_json(response, {{"device", options.device},
-                                        {"up", state.up},
-                                        {"reason", state.reason},
-                                        {"read_only", all.read_only}});
-               });
-
-    httplib::Server http;
+void configure(httplib::Server& http, socket_t& listening) {
     http.new_task_queue = [] { return new httplib::ThreadPool(kConnectionThreads); };
     http.set_payload_max_length(kBodyLimit);
     http.set_read_timeout(kSlowClientSeconds, 0);
@@ -138,7 +79,6 @@ int serve(const ServeOptions& all) {
     http.set_tcp_nodelay(true);
     // SO_REUSEADDR alone: httplib's default adds SO_REUSEPORT, with which a second server on
     // the same port starts too and the kernel splits connections between two lines.
-    socket_t listening = INVALID_SOCKET;
     http.set_socket_options([&listening](socket_t socket) {
         listening = socket;
         const int yes = 1;
@@ -158,43 +98,80 @@ int serve(const ServeOptions& all) {
         [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
             send_error(response, 500, "the server failed on this request", "internal");
         });
-    router.install(http);
+}
 
-    const int port = where.port == 0
-                         ? http.bind_to_any_port(where.host)
-                         : (http.bind_to_port(where.host, where.port) ? where.port : -1);
-    // httplib listens with a backlog of 5: a burst of clients (a dozen scripts started together)
-    // overflowed it, and the kernel reset some of them. Listening again raises it.
-    if (port < 0 || ::listen(listening, SOMAXCONN) != 0) {
-        return refuse("cannot listen on " + host_port_text(where.host, where.port));
-    }
-    std::printf("listening: http://%s/\n",
-                host_port_text(where.host, static_cast<std::uint16_t>(port)).c_str());
-    std::string served;
-    for (const int address : instruments.addresses()) {
-        served += ' ';
-        served += std::to_string(address);
-    }
-    std::printf("serving: %s, address%s%s\n", options.device.c_str(),
-                instruments.addresses().size() > 1 ? "es" : "", served.c_str());
-    std::fflush(stdout);
+}  // namespace
 
-    std::thread stopper([&] {
+int serve(const ServeOptions& options) {
+    if (options.lines.empty()) return refuse("no line to serve");
+    const auto listen = parse_host_port(options.http.listen, /*allow_port_zero=*/true);
+    if (const auto* error = std::get_if<DeviceStringError>(&listen)) {
+        return refuse("--listen: " + error->message);
+    }
+    const HostPort where = std::get<HostPort>(listen);
+    const bool loopback = loopback_host(where.host);
+    AccessPolicy policy;
+    policy.read_only = options.read_only;
+    if (!options.http.token_file.empty()) {
+        std::string error;
+        policy.token = read_token_file(options.http.token_file, error);
+        if (!policy.token) return refuse(error);
+    }
+    if (options.http.enabled && !loopback && !policy.token) {
+        return refuse("listening on " + where.host +
+                      " reaches beyond this machine: give --token-file FILE too "
+                      "(or listen on 127.0.0.1)");
+    }
+    policy.reads_need_token = !loopback;
+
+    // Only the thread below takes these signals; every other thread is started after.
+    const sigset_t stop_signals = block_stop_signals();
+
+    std::atomic<bool> stopping{false};
+    const ServedLines lines = start_lines(options, stopping);
+    const ApiScope scope{lines, stopping, options.read_only};
+    EventHub& hub = lines.front()->cache().hub();
+
+    httplib::Server http;
+    socket_t listening = INVALID_SOCKET;
+    if (options.http.enabled) {
+        Router router(policy);
+        add_api_routes(router, scope);
+        add_page_routes(router);
+        configure(http, listening);
+        router.install(http);
+        const int port = where.port == 0
+                             ? http.bind_to_any_port(where.host)
+                             : (http.bind_to_port(where.host, where.port) ? where.port : -1);
+        // httplib listens with a backlog of 5: a burst of clients (a dozen scripts started
+        // together) overflowed it, and the kernel reset some of them. Listening again raises it.
+        if (port < 0 || ::listen(listening, SOMAXCONN) != 0) {
+            return refuse("cannot listen on " + host_port_text(where.host, where.port));
+        }
+        std::printf("listening: http://%s/\n",
+                    host_port_text(where.host, static_cast<std::uint16_t>(port)).c_str());
+        print_serving(lines);
+
+        std::thread stopper([&] {
+            int received = 0;
+            sigwait(&stop_signals, &received);
+            stopping = true;
+            hub.wake_all();
+            http.stop();
+        });
+        http.listen_after_bind();
+        // listen_after_bind only returns once stop() has run; wake the stopper if it did not.
+        if (!stopping) pthread_kill(stopper.native_handle(), SIGTERM);
+        stopper.join();
+    } else {
+        print_serving(lines);
         int received = 0;
         sigwait(&stop_signals, &received);
         stopping = true;
-        cache.wake_all();
-        http.stop();
-    });
-    {
-        Poller poller(context, std::chrono::milliseconds(options.poll_interval_ms));
-        http.listen_after_bind();
+        hub.wake_all();
     }
-    // listen_after_bind only returns once stop() has run; wake the stopper if it did not.
-    if (!stopping) pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
     std::cerr << "qk42rt serve: stopped\n";
-    return 0;  // the worker finishes the exchange in flight and closes the line
+    return 0;  // each line finishes the exchange in flight and closes
 }
 
 }  // namespace qk42rt::server
