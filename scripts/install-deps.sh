@@ -19,7 +19,7 @@ esac
 # The libraries, qk42rt, qk42rt-sim and qk42rt serve (its page's chart library is from npm).
 build_packages=(
   cmake ninja-build g++ make pkgconf git libudev-dev
-  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
+  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev
 )
 test_packages=()
 if ((tests)); then

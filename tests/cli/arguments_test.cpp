@@ -67,7 +67,31 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--device", "/x", "monitor", "12"}, "channel must be 1 to 8"},
         Refused{{"--device", "/x", "flow", "1", "--count", "3"}, "belong to the monitor"},
         Refused{{"--device", "/x", "--verbose", "flow", "1"}, "unknown option '--verbose'"},
-        Refused{{"--json=yes", "--device", "/x", "flow", "1"}, "takes no value"}));
+        Refused{{"--json=yes", "--device", "/x", "flow", "1"}, "takes no value"},
+        // serve: a configuration file holds the lines, HTTP and MQTT; MQTT's options need --mqtt.
+        Refused{{"serve", "--config", "g.toml", "--device", "/x"},
+                "--device does not go with --config: the configuration file holds it ([[line]] "
+                "device)"},
+        Refused{{"--port", "1", "serve", "--config", "g.toml"}, "--port does not go with"},
+        Refused{{"--address", "2", "serve", "--config", "g.toml"}, "--address does not go with"},
+        Refused{{"serve", "--config", "g.toml", "--listen", "127.0.0.1:1"}, "([http] listen)"},
+        Refused{{"serve", "--config", "g.toml", "--name", "a"}, "([[line]] name)"},
+        Refused{{"serve", "--config", "g.toml", "--mqtt", "mqtt://localhost"}, "([mqtt] broker)"},
+        Refused{{"serve", "--config", "g.toml", "--mqtt-insecure"}, "--mqtt-insecure does not go"},
+        Refused{{"serve", "--config="}, "--config needs a file"},
+        Refused{{"--device", "/x", "serve", "--mqtt-base", "a/b"}, "--mqtt-base needs --mqtt URL"},
+        Refused{{"--device", "/x", "serve", "--mqtt-discovery"},
+                "--mqtt-discovery needs --mqtt URL"},
+        Refused{{"--device", "/x", "serve", "--mqtt", "mqtts://b", "--mqtt-base="},
+                "--mqtt-base needs a topic"},
+        Refused{{"--device", "/x", "serve", "--mqtt", "tcp://b:1883"}, "--mqtt: bad broker"},
+        Refused{{"--device", "/x", "serve", "--name", "be nch"},
+                "--name must be letters, digits, - and _, not 'be nch'"},
+        Refused{{"--device", "/x", "flow", "1", "--mqtt", "mqtt://localhost"},
+                "belong to the serve command"},
+        Refused{{"--device", "/x", "flow", "1", "--listen", "127.0.0.1:1"},
+                "--listen, --token-file, --read-only and --poll-interval belong to the serve "
+                "command"}));
 
 struct Accepted {
     Words argv;
@@ -120,6 +144,19 @@ TEST(Cli, MonitorOptionsArriveAsTyped) {
     EXPECT_EQ(plan.line.monitor.count, 3);
     EXPECT_EQ(plan.line.monitor.interval_ms, 250);
     EXPECT_FALSE(plan.line.monitor.csv);
+}
+
+TEST(Cli, ServeLineAndMqttOptionsArriveAsTyped) {
+    const Plan plan =
+        make_plan({"--device", "/d", "serve", "--name", "bench", "--mqtt", "mqtts://b:8884",
+                   "--mqtt-base", "lab/3", "--mqtt-username", "gw", "--mqtt-discovery"});
+    EXPECT_EQ(plan.line.serve.name, "bench");
+    EXPECT_EQ(plan.line.serve.mqtt, "mqtts://b:8884");
+    EXPECT_EQ(plan.line.serve.mqtt_base, "lab/3");
+    EXPECT_EQ(plan.line.serve.mqtt_username, "gw");
+    EXPECT_TRUE(plan.line.serve.mqtt_discovery);
+    EXPECT_FALSE(plan.line.serve.mqtt_insecure);
+    EXPECT_EQ(make_plan({"--device", "/d", "serve"}).line.serve.name, "line1");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "port/device_string.h"
 #include "port/open_port.h"
+#include "serve_config.h"
 #include "subcommands.h"
 
 namespace qk42rt::cli {
@@ -145,6 +146,83 @@ void add_global_options(CLI::App& app, CommandLine& line) {
     app.add_flag("--help,-h", line.help, "this help, or a command's help after the command");
 }
 
+// A value option for a file, a name or a topic, which cannot be empty.
+void text_option(CLI::App& app, const std::string& name, const std::string& type,
+                 std::string& field, const std::string& what) {
+    value_option(app, name, type, "", [&field, name, what](const std::string& value) {
+        if (value.empty()) throw UsageError(name + " needs " + what);
+        field = value;
+    });
+}
+
+// serve's configuration file, its line's name and MQTT: a group of their own, so that the
+// refusal of the first group's options with another command reads as it always has.
+void add_serve_line_options(CLI::App& app, CommandLine& line) {
+    CLI::Option_group& serve = *app.add_option_group("serve");
+    text_option(serve, "--config", "FILE", line.serve.config, "a file");
+    value_option(serve, "--name", "NAME", "", [&line](const std::string& value) {
+        if (!server::line_name_ok(value)) {
+            throw UsageError("--name must be letters, digits, - and _, not " + in_quotes(value));
+        }
+        line.serve.name = value;
+    });
+    value_option(serve, "--mqtt", "URL", "", [&line](const std::string& value) {
+        const auto broker = server::parse_mqtt_broker(value);
+        if (const auto* error = std::get_if<std::string>(&broker)) {
+            throw UsageError("--mqtt: " + *error);
+        }
+        line.serve.mqtt = value;
+    });
+    text_option(serve, "--mqtt-base", "TOPIC", line.serve.mqtt_base, "a topic");
+    serve.add_flag("--mqtt-discovery", line.serve.mqtt_discovery);
+    text_option(serve, "--mqtt-username", "NAME", line.serve.mqtt_username, "a name");
+    text_option(serve, "--mqtt-password-file", "FILE", line.serve.mqtt_password_file, "a file");
+    text_option(serve, "--mqtt-ca-file", "FILE", line.serve.mqtt_ca_file, "a file");
+    serve.add_flag("--mqtt-insecure", line.serve.mqtt_insecure);
+}
+
+// With --config the file holds the lines, where HTTP listens and MQTT: given here as well,
+// one of the two would go unused.
+void refuse_beside_config(const CLI::App& app) {
+    struct InFile {
+        const char* option;
+        const char* key;
+    };
+    static constexpr InFile kInFile[] = {
+        {"--device", "[[line]] device"},
+        {"--port", "[[line]] device"},
+        {"--address", "[[line]] addresses"},
+        {"--name", "[[line]] name"},
+        {"--poll-interval", "[[line]] poll_interval_ms"},
+        {"--listen", "[http] listen"},
+        {"--token-file", "[http] token_file"},
+        {"--mqtt", "[mqtt] broker"},
+        {"--mqtt-base", "[mqtt] base"},
+        {"--mqtt-discovery", "[mqtt] discovery"},
+        {"--mqtt-username", "[mqtt] username"},
+        {"--mqtt-password-file", "[mqtt] password_file"},
+        {"--mqtt-ca-file", "[mqtt] ca_file"},
+        {"--mqtt-insecure", "[mqtt] insecure"},
+    };
+    for (const InFile& given : kInFile) {
+        if (app.get_option(given.option)->count() > 0) {
+            throw UsageError(std::string(given.option) +
+                             " does not go with --config: the configuration file holds it (" +
+                             given.key + ")");
+        }
+    }
+}
+
+void refuse_mqtt_options_alone(const CLI::App& app, const CommandLine& line) {
+    if (!line.serve.mqtt.empty()) return;
+    for (const char* option : {"--mqtt-base", "--mqtt-discovery", "--mqtt-username",
+                               "--mqtt-password-file", "--mqtt-ca-file", "--mqtt-insecure"}) {
+        if (app.get_option(option)->count() > 0) {
+            throw UsageError(std::string(option) + " needs --mqtt URL");
+        }
+    }
+}
+
 // Each command's own options, in a group named after it. They are read wherever they stand,
 // as the global ones are; parse_command_line() refuses them with any other command.
 void add_command_options(CLI::App& app, CommandLine& line) {
@@ -167,8 +245,9 @@ void add_command_options(CLI::App& app, CommandLine& line) {
     });
     serve.add_flag("--read-only", line.serve.read_only);
     value_option(serve, "--poll-interval", "MS", "", [&line](const std::string& value) {
-        line.serve.poll_interval_ms = parse_int(value, 50, kMaxMilliseconds, "--poll-interval");
+        line.serve.poll_interval_ms = parse_int(value, server::kPollIntervalMs, "--poll-interval");
     });
+    add_serve_line_options(app, line);
 
     CLI::Option_group& sniff = *app.add_option_group("sniff");
     value_option(sniff, "--link", "PATH", "", [&line](const std::string& value) {
@@ -302,10 +381,14 @@ CommandLine parse_command_line(const std::vector<std::string>& argv) {
              [](const CLI::App* command) { return command->get_name().empty(); })) {
         const bool given = group->count_all() > 0;
         if (group->get_group() == "monitor") line.monitor_options_given = given;
-        if (group->get_group() == "serve") line.serve_options_given = given;
+        if (group->get_group() == "serve") line.serve_options_given |= given;
         if (given && !line.help && line.command != group->get_group()) {
             throw UsageError(belongs_to(*group));
         }
+    }
+    if (!line.help && line.command == "serve") {
+        if (!line.serve.config.empty()) refuse_beside_config(parsed);
+        refuse_mqtt_options_alone(parsed, line);
     }
     if (line.record && !line.help &&
         (line.command == "decode" || line.command == "ports" || line.command == "demo")) {

@@ -34,10 +34,19 @@ struct MonitorOptions {
 
 // `serve`'s own options; see tools/server/serve_options.h.
 struct ServeFlags {
+    std::string config;  // --config FILE: the lines, HTTP and MQTT from a file instead
+    std::string name = "line1";
     std::string listen = "127.0.0.1:8042";
     std::string token_file;
     bool read_only = false;
     int poll_interval_ms = 1000;
+    std::string mqtt;  // --mqtt URL; empty: no MQTT
+    std::string mqtt_base;
+    std::string mqtt_username;
+    std::string mqtt_password_file;
+    std::string mqtt_ca_file;
+    bool mqtt_discovery = false;
+    bool mqtt_insecure = false;
 };
 
 struct CommandLine {

@@ -110,7 +110,9 @@ const Subcommand kSubcommands[] = {
     {"demo", kDemo, "", "run every operation against a simulated instrument, showing the bytes",
      "Starts the simulator on a pseudo-terminal inside this process; needs no --device.\n", 0, 0,
      prepare_demo},
-    {"serve", kServe, "[--listen HOST:PORT] [--token-file FILE] [--read-only] [--poll-interval MS]",
+    {"serve", kServe,
+     "[--listen HOST:PORT] [--token-file FILE] [--read-only] [--poll-interval MS] [--name NAME] "
+     "[--mqtt URL ...]",
      "serve the instruments over HTTP: JSON API, live page, Prometheus metrics",
      "One process owns the line; any number of programs, browsers and Prometheus share the\n"
      "instruments through it. --address A (repeatable) names the instruments to serve; without\n"
@@ -119,7 +121,21 @@ const Subcommand kSubcommands[] = {
      "need \"Authorization: Bearer TOKEN\" (and beyond loopback reads too). --read-only lets no\n"
      "write reach the instrument. --poll-interval (default 1000 ms) is how often every served\n"
      "channel's flow is read for the page, the event stream and the metrics. Runs until\n"
-     "SIGINT or SIGTERM; opens the line again every second while it is down.\n",
+     "SIGINT or SIGTERM; opens the line again every second while it is down.\n"
+     "\n"
+     "--name NAME names the line (letters, digits, - and _; default line1). --mqtt URL serves\n"
+     "the instruments over MQTT too: mqtt://HOST[:PORT] (port 1883) or mqtts://HOST[:PORT]\n"
+     "(TLS, port 8883); plain mqtt:// reaches beyond this machine only with --mqtt-insecure.\n"
+     "--mqtt-base TOPIC is the topics' root (default qk42/ and the host name); --mqtt-username\n"
+     "NAME and --mqtt-password-file FILE (its first line; readable by its owner only) log in;\n"
+     "--mqtt-ca-file FILE is the authority the broker's certificate must come from;\n"
+     "--mqtt-discovery announces the instruments to Home Assistant.\n"
+     "\n"
+     "qk42rt serve --config FILE [--read-only] serves several lines from a TOML file: its\n"
+     "[[line]] tables (name, device, addresses, poll_interval_ms), [http] and [mqtt]. The file\n"
+     "then holds what --device, --port, --address, --name, --poll-interval, --listen,\n"
+     "--token-file and the --mqtt options give, and none of them goes with --config. A file\n"
+     "with anything wrong in it is refused, naming its line and key, before any line opens.\n",
      0, 0, prepare_serve},
 };
 
@@ -157,6 +173,7 @@ constexpr std::string_view kClientUsage =
     "Usage: qk42rt (--device DEVICE | --port N) [--address A] [--json] COMMAND [ARGS]\n"
     "       qk42rt [--json] ports [--all]\n"
     "       qk42rt --device DEVICE serve [--address A]... [--listen HOST:PORT] ...\n"
+    "       qk42rt serve --config FILE [--read-only]\n"
     "       qk42rt --device DEVICE sniff --link PATH [--record FILE] [--json]\n"
     "       qk42rt [--json] decode [REQUEST [-> REPLY]]\n"
     "       qk42rt demo\n"
