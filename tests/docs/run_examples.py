@@ -25,7 +25,7 @@ simulator in the background and the next use it: each block under `set -e`, stan
 PATH beginning with that build's qk42rt and qk42rt-sim, HOME a fresh folder, and none of the
 project's environment variables (QK42_LIBRARY, PYTHONPATH, LD_PRELOAD, ...) set. When a block
 leaves a new job running, the next block waits, as a person would, until the job has said that
-it is ready ("slave: ...", "tcp: ...", "listening: ...") and gone quiet (at most 15 s). Run as
+it is ready ("slave: ...", "tcp: ...", "listening: ...", mosquitto's "... running") and gone quiet (at most 15 s). Run as
 root, each page's session has a network namespace of its own with only loopback, so its servers
 meet no other program's on the same ports. At the end of the page every job still running is
 stopped (SIGTERM, then SIGKILL for the process group), and each page has a time limit. A
@@ -54,7 +54,9 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import List, Optional
 
-READY = re.compile(rb"^(slave|tcp|listening): ", re.MULTILINE)
+# What a job prints once it serves: the simulator, the client's servers, and mosquitto.
+READY = re.compile(rb"^(?:(?:slave|tcp|listening): |[0-9]+: mosquitto version \S+ running)",
+                   re.MULTILINE)
 READY_WAIT_S = 15.0
 QUIET_S = 0.3
 REFUSED_FENCES = {"bash", "zsh", "sh-session", "shell-session"}
