@@ -25,6 +25,8 @@ struct Settings {
     // the history of a server that has run for some minutes.
     double load_seconds = 35;
     int poll_interval_ms = 1000;  // the server's, while the subscribers listen
+    double gateway_seconds = 10;  // the 8 x 8 gateway's window
+    double plant_seconds = 60;    // the plant's window (--only plant)
 };
 
 void exchange_costs(const Settings& settings, Report& report);
@@ -35,5 +37,7 @@ void paced_line(const Settings& settings, Report& report);
 void bulk_reading(const Settings& settings, Report& report);
 void sniff_costs(const Settings& settings, Report& report);
 void server_costs(const Settings& settings, Report& report);
+void gateway_costs(const Settings& settings, Report& report);
+void plant(const Settings& settings, Report& report);
 
 }  // namespace qk42rt::bench

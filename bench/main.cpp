@@ -19,6 +19,7 @@ struct Part {
     const char* name;
     const char* what;
     void (*run)(const Settings&, Report&);
+    bool on_request = false;  // only with --only NAME
 };
 
 constexpr Part kParts[] = {
@@ -30,6 +31,8 @@ constexpr Part kParts[] = {
     {"bulk", "status and monitor on the paced line", bulk_reading},
     {"sniff", "qk42rt sniff in the line", sniff_costs},
     {"serve", "qk42rt serve", server_costs},
+    {"gateway", "the gateway over MQTT", gateway_costs},
+    {"plant", "16 gateways x 8 lines x 8 instruments through one broker", plant, true},
 };
 
 }  // namespace
@@ -56,9 +59,10 @@ int main(int argc, char** argv) {
             s.serve_calls = 100;
             s.load_seconds = 1;
             s.poll_interval_ms = 200;
+            s.gateway_seconds = 3;
         },
         "a short run (CI): 300 calls, 4 time-outs, 30 paced calls, 2 s monitor loops, 2 x 100 "
-        "server calls, 1 s of server load, a 200 ms poll");
+        "server calls, 1 s of server load, a 200 ms poll, 3 s of the 8 x 8 gateway");
     app.add_option("--out", out, "write the Markdown report here");
     app.add_option("--sim", s.simulator, "the simulator");
     app.add_option("--client", s.client, "the qk42rt client");
@@ -75,6 +79,8 @@ int main(int argc, char** argv) {
     app.add_option("--serve-calls", s.serve_calls, "server latency: calls a block")->check(count);
     app.add_option("--load-seconds", s.load_seconds, "server load: the 16 clients' window")
         ->check(CLI::PositiveNumber);
+    app.add_option("--plant-seconds", s.plant_seconds, "the plant's window")
+        ->check(CLI::PositiveNumber);
     std::vector<std::string> names;
     for (const Part& part : kParts) names.emplace_back(part.name);
     app.add_option("--only", only, "run only these parts")->check(CLI::IsMember(names));
@@ -89,7 +95,8 @@ int main(int argc, char** argv) {
     Report report;
     try {
         for (const Part& part : kParts) {
-            if (only.empty() || std::find(only.begin(), only.end(), part.name) != only.end()) {
+            const bool named = std::find(only.begin(), only.end(), part.name) != only.end();
+            if (named || (only.empty() && !part.on_request)) {
                 std::fprintf(stderr, "bench: %s\n", part.what);
                 part.run(s, report);
             }

@@ -6,8 +6,10 @@
 #     Markdown report goes to build-bench/bench-results.md and to standard output. Extra
 #     options go to qk42rt-bench (for example --only serve, --monitor-seconds 10, --strict;
 #     --help lists them);
-#  2. the 100,000-exchange soak (about 90 s) and the server's load test for its full 30 s,
-#     whose short versions gate CI. Skipped with --help or --only.
+#  2. the 100,000-exchange soak (about 90 s), the server's load test for its full 30 s,
+#     whose short versions gate CI, and the plant: 16 gateways x 8 lines x 8 simulated
+#     instruments through one mosquitto for a minute (qk42rt-bench --only plant). Skipped
+#     with --help or --only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +27,6 @@ echo "=== soak: 100,000 exchanges, 8 shards, 3 % faults"
 echo
 echo "=== the server under load: 16 clients for 30 s"
 QK42RT_LOAD_SECONDS=30 "$build"/tests/server_load_test --gtest_brief=1
+echo
+echo "=== a plant: 16 gateways x 8 lines x 8 instruments through one broker, for a minute"
+"$build"/bench/qk42rt-bench --only plant --out "$build"/plant-results.md

@@ -35,6 +35,7 @@ Broker::Broker(const std::string& extra, std::uint16_t port)
     std::ofstream config(config_path_);
     config << "listener " << port_ << " 127.0.0.1\n"
            << "persistence false\n"
+           << "set_tcp_nodelay true\n"
            << "log_dest stderr\n"
            << "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n"
            << (extra.find("allow_anonymous") == std::string::npos ? "allow_anonymous true\n" : "")
@@ -77,6 +78,7 @@ MqttPeer::MqttPeer(std::uint16_t port, const Login& login) {
     handle_ = mosquitto_new(nullptr, true, this);
     if (!handle_) throw std::runtime_error("cannot create an MQTT client");
     mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_int_option(handle_, MOSQ_OPT_TCP_NODELAY, 1);
     if (!login.username.empty()) {
         mosquitto_username_pw_set(handle_, login.username.c_str(), login.password.c_str());
     }
@@ -106,6 +108,10 @@ MqttPeer::MqttPeer(std::uint16_t port, const Login& login) {
             free(data);
         }
         std::lock_guard lock(peer.mutex_);
+        if (peer.tap_) {
+            peer.tap_(message);
+            return;
+        }
         peer.messages_.push_back(std::move(message));
         peer.changed_.notify_all();
     });
@@ -206,6 +212,11 @@ std::vector<MqttMessage> MqttPeer::received(const std::string& topic) {
         if (m.topic == topic) on_topic.push_back(m);
     }
     return on_topic;
+}
+
+void MqttPeer::tap(std::function<void(const MqttMessage&)> tap) {
+    std::lock_guard lock(mutex_);
+    tap_ = std::move(tap);
 }
 
 void MqttPeer::forget() {

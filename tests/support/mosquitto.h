@@ -77,6 +77,9 @@ class MqttPeer {
         const std::function<bool(const MqttMessage&)>& match = nullptr);
     std::vector<MqttMessage> received(const std::string& topic);
     void forget();  // drops what was received
+    // From now on, every message goes to `tap` (on the client's thread) instead of being kept:
+    // for counting floods of them.
+    void tap(std::function<void(const MqttMessage&)> tap);
 
   private:
     void wait_acknowledged(int mid);
@@ -85,6 +88,7 @@ class MqttPeer {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<MqttMessage> messages_;
+    std::function<void(const MqttMessage&)> tap_;
     std::vector<int> acknowledged_;
     int connect_result_ = -1;
 };
