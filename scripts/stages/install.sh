@@ -100,7 +100,7 @@ check_man() { # TOOL MANPAGE HELP-TEXT
   done
   return $ok
 }
-cli_help=$("$prefix/bin/qk42rt" --help; "$prefix/bin/qk42rt" monitor --help)
+cli_help=$("$prefix/bin/qk42rt" --help; "$prefix/bin/qk42rt" monitor --help; "$prefix/bin/qk42rt" serve --help)
 sim_help=$("$prefix/bin/qk42rt-sim" --help)
 man_ok=0
 check_man qk42rt "$prefix/share/man/man1/qk42rt.1" "$cli_help" || man_ok=1

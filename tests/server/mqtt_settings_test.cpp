@@ -143,15 +143,6 @@ TEST(MqttSettings, PlainTextOnlyToThisMachineOrWhenAskedFor) {
     }
 }
 
-TEST(MqttSettings, APasswordFileOthersMayReadIsNamedWithTheRemedy) {
-    ConfigFolder folder;
-    const std::string file = folder.write("password", "secret\n", 0644);
-    std::string error;
-    EXPECT_EQ(read_mqtt_password(file, error), "");
-    EXPECT_EQ(error, "the password file " + file +
-                         " may be read by others than its owner (mode 644): chmod 600 " + file);
-}
-
 TEST(MqttSettings, ThePasswordIsTheFirstLineWithoutItsEnd) {
     ConfigFolder folder;
     const std::pair<const char*, const char*> files[] = {
