@@ -2,9 +2,10 @@
 # Installing as users do: `cmake --install` to a temporary prefix, the example hosts built
 # from outside the source tree against it (C through pkg-config, C++ through find_package)
 # and run against qk42rt-sim (the legacy ones through the port-mapping preload, the libqk42
-# one on the pseudo-terminal and over TCP), the man pages against the tools' --help, and the
-# Debian package installed and removed with apt-get. (The Windows installs are the Windows
-# stage's.) Prints a PASS/FAIL line per step and exits non-zero when any step fails.
+# one on the pseudo-terminal and over TCP), the man pages against the tools' --help, the
+# gateway's systemd unit and example configuration, and the Debian package installed and
+# removed with apt-get. (The Windows installs are the Windows stage's.) Prints a PASS/FAIL
+# line per step and exits non-zero when any step fails.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -23,6 +24,7 @@ prefix=$work/prefix
 link=$work/sim-tty
 sim_pid=""
 deb_installed_here=0
+user_made_here=0 # the package's user qk42rt, which purge leaves, was not there before
 results=()
 failed=0
 
@@ -36,6 +38,7 @@ log() { echo "    $*"; }
 cleanup() {
   if [[ -n $sim_pid ]]; then kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; fi
   if ((deb_installed_here)); then dpkg --purge qk42rt >/dev/null 2>&1; fi
+  if ((user_made_here)); then userdel qk42rt >/dev/null 2>&1; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -85,6 +88,59 @@ step "installed files, sonames libqk42rt.so.1 and libqk42.so.1, no static core" 
 exports=$(nm -D --defined-only "$libdir/libqk42rt-portmap.so" | awk '{print $3}')
 [[ $exports == qk42rt_test_device_for_port ]]
 step "libqk42rt-portmap.so exports only qk42rt_test_device_for_port" $?
+
+# --- the gateway's service ------------------------------------------------------------------
+# A prefix install writes nothing outside the prefix: the unit goes under it and runs its
+# qk42rt; only the package (the prefix /usr) puts the example in /etc.
+unit=$prefix/lib/systemd/system/qk42rt-gateway.service
+example=$prefix/share/doc/qk42rt/examples/gateway.toml
+outside=$(grep -v "^$prefix/" "$build/install_manifest.txt")
+[[ -z $outside ]] || log "installed outside the prefix: $outside"
+[[ -z $outside && -f $example ]] &&
+  grep -qx "ExecStart=$prefix/bin/qk42rt serve --config /etc/qk42rt/gateway.toml" "$unit"
+step "the unit under the prefix runs its qk42rt; nothing installed outside the prefix" $?
+
+# systemd-analyze verify loads the unit as systemd does and checks that ExecStart's program and
+# the man page of Documentation= are there. A key it does not know or a value it cannot read
+# is only a warning to it, so it must not say a word about the unit. (What it says about
+# other units of the machine that the unit names, network-online.target, is not ours. It does
+# not look up User=: the package's steps check the user.)
+verify_unit() { # UNIT [VARIABLE=VALUE...]
+  local out rc
+  out=$(env "${@:2}" systemd-analyze verify --recursive-errors=no "$1" 2>&1)
+  rc=$?
+  out=$(grep qk42rt-gateway <<<"$out")
+  [[ $rc -eq 0 && -z $out ]] || { log "systemd-analyze verify: exit $rc; $out"; return 1; }
+}
+verify_unit "$unit" MANPATH="$prefix/share/man"
+step "systemd-analyze verify: the prefix's unit, no warning" $?
+# Its own score of the sandbox (0 to 10, lower is tighter): the unit is at 1.7; above 2.0 a
+# protection was lost.
+exposure=$(systemd-analyze security --offline=yes --threshold=20 "$unit" 2>&1)
+rc=$?
+log "$(grep 'Overall exposure' <<<"$exposure")"
+((rc == 0)) || grep '✗' <<<"$exposure"
+step "systemd-analyze security: the unit's exposure at most 2.0" $rc
+
+# The example is TOML, names the keys the gateway reads, and stays TOML with its commented
+# settings taken in (the MQTT section, the token).
+python3 - "$example" <<'EOF'
+import re, sys, tomllib
+text = open(sys.argv[1]).read()
+config = tomllib.loads(text)
+assert "mqtt" not in config, "MQTT is commented out"
+assert config["http"]["listen"] == "127.0.0.1:8042", config["http"]
+assert [line["device"] for line in config["line"]] == ["/dev/ttyUSB0"], config["line"]
+full = tomllib.loads(re.sub(r"(?m)^# (\[mqtt\]|[a-z_]+ = )", r"\1", text))
+keys = {section: set(full[section]) for section in ("http", "mqtt")}
+keys["line"] = set().union(*full["line"])
+want = {"http": {"listen", "token_file", "read_only", "enabled"},
+        "mqtt": {"broker", "base", "client_id", "username", "password_file", "ca_file",
+                 "cert_file", "key_file", "discovery", "insecure"},
+        "line": {"name", "device", "addresses", "poll_interval_ms"}}
+assert keys == want, keys
+EOF
+step "example gateway.toml: TOML, the gateway's keys, also with its comments taken in" $?
 
 # --- man pages against --help ---------------------------------------------------------------
 # Every option and command the tools' help names is in the man page, and the reverse.
@@ -210,7 +266,8 @@ sim_pid=""
 # --- the Debian package ---------------------------------------------------------------------
 deb_files=(/usr/include/qk42rt.h /usr/include/qk42.h /usr/bin/qk42rt /usr/bin/qk42rt-sim
   /usr/lib/python3/dist-packages/qk42/__init__.py
-  /usr/share/man/man1/qk42rt.1 /usr/share/bash-completion/completions/qk42rt)
+  /usr/share/man/man1/qk42rt.1 /usr/share/bash-completion/completions/qk42rt
+  /usr/lib/systemd/system/qk42rt-gateway.service /usr/share/doc/qk42rt/examples/gateway.toml)
 check_deb_installed() {
   local ok=0 f lib=/usr/$libdir_name
   for f in "${deb_files[@]}" $lib/libqk42rt.so.1 $lib/libqk42.so.1 $lib/pkgconfig/qk42.pc \
@@ -232,6 +289,27 @@ check_deb_removed() {
   return $ok
 }
 
+# The service's part: postinst's user, a system user without a login or a home, whose group is
+# its own and who is in dialout; the unit as systemd finds it, left disabled.
+enable_link=/etc/systemd/system/multi-user.target.wants/qk42rt-gateway.service
+check_service_installed() {
+  local ok=0 uid home shell
+  IFS=: read -r _ _ uid _ _ home shell < <(getent passwd qk42rt)
+  [[ -n $uid ]] || { log "no user qk42rt"; return 1; }
+  # Debian gives system users UIDs below 1000 (SYS_UID_MAX).
+  ((uid < 1000)) || { log "qk42rt has UID $uid, no system user's"; ok=1; }
+  [[ $shell == /usr/sbin/nologin && ! -e $home ]] ||
+    { log "qk42rt: shell $shell, home $home"; ok=1; }
+  [[ $(id -gn qk42rt) == qk42rt && " $(id -nG qk42rt) " == *" dialout "* ]] ||
+    { log "qk42rt's groups: $(id -nG qk42rt)"; ok=1; }
+  verify_unit /usr/lib/systemd/system/qk42rt-gateway.service || ok=1
+  local enabled
+  enabled=$(systemctl is-enabled qk42rt-gateway.service 2>&1)
+  [[ $enabled == disabled ]] || { log "systemctl is-enabled qk42rt-gateway: $enabled"; ok=1; }
+  [[ -f /etc/qk42rt/gateway.toml.example ]] || { log "no /etc/qk42rt/gateway.toml.example"; ok=1; }
+  return $ok
+}
+
 if [[ $(id -u) -ne 0 ]]; then
   skip "Debian package (needs root for apt-get)"
 elif deb_is_installed; then
@@ -246,13 +324,24 @@ else
     depends=$(dpkg-deb -f "$deb" Depends)
     maintainer=$(dpkg-deb -f "$deb" Maintainer)
     log "Depends: $depends"
-    [[ $depends == *libc6* && -n $maintainer ]]
-    step "package control: computed Depends, Maintainer" $?
+    [[ $depends == *libc6* && $depends == *passwd* && -n $maintainer ]]
+    step "package control: computed Depends and passwd (postinst's useradd), Maintainer" $?
+    conffiles=$(dpkg-deb -I "$deb" conffiles 2>&1)
+    [[ $conffiles == /etc/qk42rt/gateway.toml.example ]] || { log "conffiles: $conffiles"; false; }
+    step "package control: /etc/qk42rt/gateway.toml.example its one conffile" $?
+
+    getent passwd qk42rt >/dev/null || user_made_here=1
 
     apt_get install -y -qq "$deb" >"$work/apt.log" 2>&1 || cat "$work/apt.log"
     deb_is_installed && deb_installed_here=1
     ((deb_installed_here)) && check_deb_installed
     step "apt-get install ./${deb##*/}: files, ldconfig, pkg-config, man" $?
+    ((deb_installed_here)) && check_service_installed
+    step "apt-get install: user qk42rt (system, no login) in dialout, unit verified, disabled" $?
+    # As an administrator enables it (systemctl makes the link with or without systemd
+    # running; nothing starts without --now): purge must take the link away.
+    systemctl enable qk42rt-gateway.service >/dev/null 2>&1 && [[ -L $enable_link ]]
+    step "systemctl enable qk42rt-gateway: linked from multi-user.target" $?
 
     # A host built against the system install, the preload found by its bare name.
     cc -std=c99 -Wall -Wextra -Wpedantic -Werror "$root/examples/c_host/main.c" \
@@ -274,10 +363,17 @@ else
     apt_get remove -y -qq qk42rt >"$work/apt.log" 2>&1 || cat "$work/apt.log"
     ! deb_is_installed && check_deb_removed
     step "apt-get remove qk42rt: files and ldconfig entry gone" $?
+    getent passwd qk42rt >/dev/null && [[ -f /etc/qk42rt/gateway.toml.example ]]
+    step "apt-get remove qk42rt: the user and the example (a conffile) kept" $?
     # Nothing of it left in dpkg's records either (remove keeps "rc" for its postrm).
     dpkg --purge qk42rt >/dev/null 2>&1 && [[ -z $(dpkg-query -W qk42rt 2>/dev/null) ]] &&
       deb_installed_here=0
     step "dpkg --purge qk42rt: no record left" $?
+    # What purge leaves is the user and group qk42rt (docs/install.md); the stage then removes
+    # them when it made them.
+    [[ ! -e /etc/qk42rt && ! -L $enable_link ]] && getent passwd qk42rt >/dev/null
+    step "dpkg --purge qk42rt: /etc/qk42rt and the enable link gone, the user kept" $?
+    if ((user_made_here)) && userdel qk42rt; then user_made_here=0; fi
   fi
 fi
 
