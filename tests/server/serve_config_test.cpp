@@ -272,5 +272,18 @@ TEST_F(ServeConfig, AFileThatCannotBeReadIsNamed) {
               folder_.path() + ": is a directory");
 }
 
+// The example the Debian package installs beside the service reads as it says: read only, so
+// that its /dev/ttyUSB0 is never opened here.
+TEST(ServeConfigExample, TheInstalledExampleReads) {
+    const auto read = read_serve_config(QK42RT_EXAMPLE_CONFIG);
+    ASSERT_TRUE(std::holds_alternative<ServeOptions>(read)) << std::get<std::string>(read);
+    const ServeOptions& options = std::get<ServeOptions>(read);
+    ASSERT_EQ(options.lines.size(), 1u);
+    EXPECT_EQ(options.lines[0].name, "bench");
+    EXPECT_EQ(options.lines[0].addresses, (std::vector<int>{1, 2}));
+    EXPECT_EQ(options.http.listen, "127.0.0.1:8042");
+    EXPECT_FALSE(options.mqtt.has_value());
+}
+
 }  // namespace
 }  // namespace qk42rt::server
