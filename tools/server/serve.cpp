@@ -11,15 +11,12 @@
 #include "access.h"
 #include "api.h"
 #include "http_reply.h"
+#include "mqtt_front.h"
 #include "page.h"
 #include "port/device_string.h"
 #include "serve_options.h"
 #include "served_line.h"
 #include "stop_signals.h"
-#ifdef QK42RT_MQTT
-#include "face.h"
-#include "mqtt_settings.h"
-#endif
 
 namespace qk42rt::server {
 namespace {
@@ -104,38 +101,6 @@ void configure(httplib::Server& http, socket_t& listening) {
         });
 }
 
-#ifdef QK42RT_MQTT
-// The MQTT face when one is asked for; its settings were checked before any line opened.
-std::variant<std::unique_ptr<mqtt::Face>, std::string> start_mqtt(const ServeOptions& options,
-                                                                   const ApiScope& scope) {
-    if (!options.mqtt) return std::unique_ptr<mqtt::Face>();
-    const MqttOptions& m = *options.mqtt;
-    const auto broker = parse_mqtt_broker(m.broker);
-    if (const auto* error = std::get_if<std::string>(&broker)) return "--mqtt: " + *error;
-    mqtt::FaceOptions face;
-    face.base = m.base;
-    face.discovery = m.discovery;
-    face.read_only = options.read_only;
-    mqtt::ConnectOptions& c = face.connection;
-    c.host = std::get<MqttBroker>(broker).host;
-    c.port = std::get<MqttBroker>(broker).port;
-    c.tls = std::get<MqttBroker>(broker).tls;
-    c.client_id = m.client_id;
-    c.username = m.username;
-    if (!m.password_file.empty()) {
-        std::string error;
-        c.password = read_mqtt_password(m.password_file, error);
-        if (!error.empty()) return error;
-    }
-    c.ca_file = m.ca_file;
-    c.cert_file = m.cert_file;
-    c.key_file = m.key_file;
-    auto started = std::make_unique<mqtt::Face>(face, scope);
-    if (auto error = started->start()) return *error;
-    return started;
-}
-#endif
-
 }  // namespace
 
 int serve(const ServeOptions& options) {
@@ -167,13 +132,10 @@ int serve(const ServeOptions& options) {
     const ServedLines lines = start_lines(options, stopping);
     const ApiScope scope{lines, stopping, options.read_only};
     EventHub& hub = lines.front()->cache().hub();
-#ifdef QK42RT_MQTT
     // Declared before the HTTP server: it stops after HTTP does, saying offline on its way.
-    auto mqtt_face = start_mqtt(options, scope);
-    if (const auto* error = std::get_if<std::string>(&mqtt_face)) return refuse(*error);
-#else
-    if (options.mqtt) return refuse("this build has no MQTT face");
-#endif
+    std::string mqtt_error;
+    const std::shared_ptr<void> mqtt = start_mqtt(options, scope, mqtt_error);
+    if (!mqtt_error.empty()) return refuse(mqtt_error);
 
     httplib::Server http;
     socket_t listening = INVALID_SOCKET;
