@@ -86,6 +86,16 @@ function addInstrument(info) {
   return instrument;
 }
 
+// The time axis always spans the ten minutes up to the newest reading. Left to itself, uPlot
+// widens the range of a single reading to a day counted in milliseconds, which in this chart's
+// seconds is nearly three years: the first readings were drawn on an axis labelled in years.
+function lastTenMinutes(plot, min, max) {
+  const times = plot.data[0];
+  if (!times.length) return [min, max];
+  const newest = times[times.length - 1];
+  return [newest - HISTORY_SECONDS, newest];
+}
+
 function addChart(parent, address, channel) {
   const box = document.createElement("div");
   box.className = "chart";
@@ -94,6 +104,7 @@ function addChart(parent, address, channel) {
   const data = [[], []];
   const plot = new uPlot({
     width: 320, height: 140, legend: { show: false },
+    scales: { x: { time: true, range: lastTenMinutes } },
     series: [{}, { label: "flow", stroke: "#1f6fb2", width: 1.5 }],
     axes: [{ space: 60 }, { size: 50 }],
   }, data, box);
