@@ -12,6 +12,14 @@ namespace qk42rt::testing {
 Served::Served(const std::string& device, std::vector<std::string> args) {
     std::vector<std::string> words{"--device", device, "serve", "--listen", "127.0.0.1:0"};
     words.insert(words.end(), args.begin(), args.end());
+    start(words);
+}
+
+Served::Served(const ConfigFile& config) {
+    start({"serve", "--config", config.path});
+}
+
+void Served::start(const std::vector<std::string>& words) {
     process_ = std::make_unique<ChildProcess>(kClientProgram, words);
     std::smatch match;
     const std::regex listening("listening: http://127\\.0\\.0\\.1:([0-9]+)/");

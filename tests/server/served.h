@@ -15,11 +15,18 @@ namespace qk42rt::testing {
 
 inline const std::string kClientProgram = QK42RT_CLIENT_PATH;
 
+// A configuration file for "serve --config"; its [http] listen names port 0.
+struct ConfigFile {
+    std::string path;
+};
+
 class Served {
   public:
     // Starts the server with `args` after "--device DEVICE serve --listen 127.0.0.1:0";
     // waits for its "listening:" line.
     Served(const std::string& device, std::vector<std::string> args = {});
+    // Starts "serve --config FILE" and waits likewise.
+    explicit Served(const ConfigFile& config);
     ~Served();
 
     const std::string& url() const { return url_; }  // http://127.0.0.1:PORT
@@ -32,6 +39,8 @@ class Served {
     std::string stderr_so_far();
 
   private:
+    void start(const std::vector<std::string>& words);
+
     std::unique_ptr<ChildProcess> process_;
     std::string url_;
     int port_ = 0;
