@@ -179,8 +179,11 @@ bool Client::publish(const std::string& topic, const std::string& payload, bool 
 }
 
 bool Client::subscribe(const std::string& pattern) {
-    return mosquitto_subscribe_v5(handle_, nullptr, pattern.c_str(), 1, 0, nullptr) ==
-           MOSQ_ERR_SUCCESS;
+    // Retain As Published: a broker otherwise clears the retain flag of a message it forwards
+    // live, and a command published retained would run once now, yet not after a reconnect,
+    // where it comes flagged. With the flag kept, the owner can refuse it every time.
+    return mosquitto_subscribe_v5(handle_, nullptr, pattern.c_str(), 1,
+                                  MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr) == MOSQ_ERR_SUCCESS;
 }
 
 void Client::stop(const std::string& topic, const std::string& payload, int wait_ms) {

@@ -53,6 +53,7 @@ class Client {
     // QoS 1. False when it could not be queued (not connected).
     bool publish(const std::string& topic, const std::string& payload, bool retain,
                  const std::string& correlation_data = {});
+    // QoS 1; a message arrives with the retain flag its publisher set (Retain As Published).
     bool subscribe(const std::string& pattern);
     bool connected() const { return connected_; }
 
