@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -107,7 +109,7 @@ void configure(httplib::Server& http, socket_t& listening) {
 #ifdef QK42RT_MQTT
 // The MQTT face when one is asked for; its settings were checked before any line opened.
 std::variant<std::unique_ptr<mqtt::Face>, std::string> start_mqtt(const ServeOptions& options,
-                                                                   const ApiScope& scope) {
+                                                                  const ApiScope& scope) {
     if (!options.mqtt) return std::unique_ptr<mqtt::Face>();
     const MqttOptions& m = *options.mqtt;
     const auto broker = parse_mqtt_broker(m.broker);
@@ -195,14 +197,22 @@ int serve(const ServeOptions& options) {
                     host_port_text(where.host, static_cast<std::uint16_t>(port)).c_str());
         print_serving(lines);
 
+        std::atomic<bool> listen_ended{false};
         std::thread stopper([&] {
             int received = 0;
             sigwait(&stop_signals, &received);
             stopping = true;
             hub.wake_all();
+            // stop() stops only a server that runs already: a signal in the moment between
+            // "listening:" and the server running (a service stopped as it starts) was lost,
+            // and the server served on.
+            while (!http.is_running() && !listen_ended) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             http.stop();
         });
         http.listen_after_bind();
+        listen_ended = true;
         // listen_after_bind only returns once stop() has run; wake the stopper if it did not.
         if (!stopping) pthread_kill(stopper.native_handle(), SIGTERM);
         stopper.join();
