@@ -13,6 +13,15 @@ Served::Served(const std::string& device, std::vector<std::string> args) {
     std::vector<std::string> words{"--device", device, "serve", "--listen", "127.0.0.1:0"};
     words.insert(words.end(), args.begin(), args.end());
     process_ = std::make_unique<ChildProcess>(kClientProgram, words);
+    wait_listening();
+}
+
+Served::Served(const CommandLine& command_line) {
+    process_ = std::make_unique<ChildProcess>(kClientProgram, command_line.words);
+    wait_listening();
+}
+
+void Served::wait_listening() {
     std::smatch match;
     const std::regex listening("listening: http://127\\.0\\.0\\.1:([0-9]+)/");
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -38,6 +47,11 @@ httplib::Client Served::client() const {
 
 Finished Served::stop() {
     process_->send_signal(SIGTERM);
+    return process_->finish(10'000);
+}
+
+Finished Served::kill() {
+    process_->send_signal(SIGKILL);
     return process_->finish(10'000);
 }
 

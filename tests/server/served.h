@@ -15,11 +15,19 @@ namespace qk42rt::testing {
 
 inline const std::string kClientProgram = QK42RT_CLIENT_PATH;
 
+// The client's whole command line, for a server that takes its lines from a file
+// (`serve --config FILE`, whose [http] listen says where).
+struct CommandLine {
+    std::vector<std::string> words;
+};
+
 class Served {
   public:
     // Starts the server with `args` after "--device DEVICE serve --listen 127.0.0.1:0";
     // waits for its "listening:" line.
     Served(const std::string& device, std::vector<std::string> args = {});
+    // Starts `qk42rt WORDS...`; waits for its "listening:" line.
+    explicit Served(const CommandLine& command_line);
     ~Served();
 
     const std::string& url() const { return url_; }  // http://127.0.0.1:PORT
@@ -29,9 +37,13 @@ class Served {
     Finished stop();
     // Sends `signal` to the server (SIGSTOP and SIGCONT freeze and thaw it).
     void signal(int signal) { process_->send_signal(signal); }
+    // Kills the server with SIGKILL, as a crash or the OOM killer would; what it wrote.
+    Finished kill();
     std::string stderr_so_far();
 
   private:
+    void wait_listening();
+
     std::unique_ptr<ChildProcess> process_;
     std::string url_;
     int port_ = 0;
