@@ -19,7 +19,7 @@ esac
 # The libraries, qk42rt, qk42rt-sim and qk42rt serve (its page's chart library is from npm).
 build_packages=(
   cmake ninja-build g++ make pkgconf git libudev-dev
-  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev
+  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libmosquitto-dev
 )
 test_packages=()
 if ((tests)); then
@@ -30,6 +30,7 @@ if ((tests)); then
     socat locales ser2net chromium prometheus
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps
     imagemagick dpkg-dev file binutils man-db coreutils curl
+    mosquitto openssl
   )
 fi
 # Node.js and npm (the page's chart library, the browser test's driver): Debian's, unless the
