@@ -21,6 +21,14 @@ Served::Served(const ConfigFile& config) {
 
 void Served::start(const std::vector<std::string>& words) {
     process_ = std::make_unique<ChildProcess>(kClientProgram, words);
+    wait_listening();
+}
+
+Served::Served(const CommandLine& command_line) {
+    start(command_line.words);
+}
+
+void Served::wait_listening() {
     std::smatch match;
     const std::regex listening("listening: http://127\\.0\\.0\\.1:([0-9]+)/");
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -46,6 +54,11 @@ httplib::Client Served::client() const {
 
 Finished Served::stop() {
     process_->send_signal(SIGTERM);
+    return process_->finish(10'000);
+}
+
+Finished Served::kill() {
+    process_->send_signal(SIGKILL);
     return process_->finish(10'000);
 }
 

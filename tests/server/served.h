@@ -20,6 +20,12 @@ struct ConfigFile {
     std::string path;
 };
 
+// The client's whole command line, for a server that takes its lines from a file
+// (`serve --config FILE`, whose [http] listen says where).
+struct CommandLine {
+    std::vector<std::string> words;
+};
+
 class Served {
   public:
     // Starts the server with `args` after "--device DEVICE serve --listen 127.0.0.1:0";
@@ -27,6 +33,8 @@ class Served {
     Served(const std::string& device, std::vector<std::string> args = {});
     // Starts "serve --config FILE" and waits likewise.
     explicit Served(const ConfigFile& config);
+    // Starts `qk42rt WORDS...`; waits for its "listening:" line.
+    explicit Served(const CommandLine& command_line);
     ~Served();
 
     const std::string& url() const { return url_; }  // http://127.0.0.1:PORT
@@ -36,10 +44,13 @@ class Served {
     Finished stop();
     // Sends `signal` to the server (SIGSTOP and SIGCONT freeze and thaw it).
     void signal(int signal) { process_->send_signal(signal); }
+    // Kills the server with SIGKILL, as a crash or the OOM killer would; what it wrote.
+    Finished kill();
     std::string stderr_so_far();
 
   private:
     void start(const std::vector<std::string>& words);
+    void wait_listening();
 
     std::unique_ptr<ChildProcess> process_;
     std::string url_;

@@ -39,7 +39,9 @@ Broker::Broker(const std::string& extra, std::uint16_t port)
            << "log_dest stderr\n"
            << "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n"
            << (extra.find("allow_anonymous") == std::string::npos ? "allow_anonymous true\n" : "")
-           << extra << '\n';
+           // Started as root, mosquitto would change to the user mosquitto, who cannot read
+           // the test's password, access and key files (0600, in a folder of mode 0700).
+           << (geteuid() == 0 ? "user root\n" : "") << extra << '\n';
     if (!config) throw std::runtime_error("cannot write " + config_path_);
     config.close();
     start();
@@ -217,6 +219,15 @@ std::vector<MqttMessage> MqttPeer::received(const std::string& topic) {
 void MqttPeer::tap(std::function<void(const MqttMessage&)> tap) {
     std::lock_guard lock(mutex_);
     tap_ = std::move(tap);
+}
+
+std::vector<MqttMessage> MqttPeer::received_below(const std::string& prefix) {
+    std::lock_guard lock(mutex_);
+    std::vector<MqttMessage> below;
+    for (const MqttMessage& m : messages_) {
+        if (m.topic.starts_with(prefix)) below.push_back(m);
+    }
+    return below;
 }
 
 void MqttPeer::forget() {

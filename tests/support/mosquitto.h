@@ -76,6 +76,8 @@ class MqttPeer {
         const std::string& topic, int timeout_ms = 5000,
         const std::function<bool(const MqttMessage&)>& match = nullptr);
     std::vector<MqttMessage> received(const std::string& topic);
+    // Every message on a topic that starts with `prefix`, in the order received.
+    std::vector<MqttMessage> received_below(const std::string& prefix);
     void forget();  // drops what was received
     // From now on, every message goes to `tap` (on the client's thread) instead of being kept:
     // for counting floods of them.

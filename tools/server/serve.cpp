@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -157,14 +159,22 @@ int serve(const ServeOptions& options) {
                     host_port_text(where.host, static_cast<std::uint16_t>(port)).c_str());
         print_serving(lines);
 
+        std::atomic<bool> listen_ended{false};
         std::thread stopper([&] {
             int received = 0;
             sigwait(&stop_signals, &received);
             stopping = true;
             hub.wake_all();
+            // stop() stops only a server that runs already: a signal in the moment between
+            // "listening:" and the server running (a service stopped as it starts) was lost,
+            // and the server served on.
+            while (!http.is_running() && !listen_ended) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             http.stop();
         });
         http.listen_after_bind();
+        listen_ended = true;
         // listen_after_bind only returns once stop() has run; wake the stopper if it did not.
         if (!stopping) pthread_kill(stopper.native_handle(), SIGTERM);
         stopper.join();

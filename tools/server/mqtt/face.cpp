@@ -70,7 +70,9 @@ void Face::on_connect() {
 }
 
 void Face::on_message(const Message& message) {
-    // A retained command was sent before we came: it is not run now, however old it is.
+    // A retained command or request is not run, however it arrives: the broker hands it to
+    // every new subscriber, so it may be an order given long ago (the subscriptions keep the
+    // flag on live messages too).
     if (message.retained && message.topic != "homeassistant/status") return;
     if (message.topic == "homeassistant/status") {
         if (message.payload == "online") rediscover_ = true;

@@ -3,16 +3,20 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
-#include <chrono>
-#include <mutex>
-#include <thread>
+#include <algorithm>
 
 namespace qk42rt::server::mqtt {
 namespace {
 
 constexpr int kKeepAliveSeconds = 30;
-constexpr unsigned kFirstRetrySeconds = 1;
-constexpr unsigned kLastRetrySeconds = 30;
+constexpr auto kFirstRetry = std::chrono::seconds(1);
+constexpr auto kLastRetry = std::chrono::seconds(30);
+// How long the loop waits for the socket at a time: the longest a stop waits for it.
+constexpr int kLoopWakeMs = 250;
+// A stop's DISCONNECT goes out within this long, or not at all.
+constexpr auto kDisconnectWait = std::chrono::seconds(1);
+// Lines said once until the next connection; past this many, the list starts again.
+constexpr std::size_t kLoggedLimit = 1000;
 
 Client& self_of(void* self) {
     return *static_cast<Client*>(self);
@@ -37,9 +41,11 @@ Client::Client(ConnectOptions options, OnConnect on_connect, OnMessage on_messag
       log_(std::move(log)) {}
 
 Client::~Client() {
-    if (!handle_) return;
-    if (started_) mosquitto_loop_stop(handle_, true);
-    mosquitto_destroy(handle_);
+    if (network_.joinable()) {
+        network_.request_stop();
+        network_.join();
+    }
+    if (handle_) mosquitto_destroy(handle_);
 }
 
 std::optional<std::string> Client::start() {
@@ -75,7 +81,12 @@ std::optional<std::string> Client::start() {
         }
         mosquitto_tls_insecure_set(handle_, false);
     }
-    mosquitto_reconnect_delay_set(handle_, kFirstRetrySeconds, kLastRetrySeconds, true);
+    // Our own thread runs the loop: publishes from other threads are queued for it.
+    mosquitto_threaded_set(handle_, true);
+    // libmosquitto's own word on a failure, such as why a certificate was not accepted.
+    mosquitto_log_callback_set(handle_, [](mosquitto*, void* self, int level, const char* text) {
+        if ((level & MOSQ_LOG_ERR) != 0) self_of(self).log_once(std::string("MQTT: ") + text);
+    });
     mosquitto_connect_v5_callback_set(
         handle_, [](mosquitto*, void* self, int rc, int, const mosquitto_property*) {
             self_of(self).on_connect(rc);
@@ -88,9 +99,10 @@ std::optional<std::string> Client::start() {
         handle_, [](mosquitto*, void* self, int mid, int reason, const mosquitto_property*) {
             self_of(self).on_publish(mid, reason);
         });
-    mosquitto_subscribe_v5_callback_set(
-        handle_, [](mosquitto*, void* self, int, int count, const int* granted,
-                    const mosquitto_property*) { self_of(self).on_subscribe(count, granted); });
+    mosquitto_subscribe_v5_callback_set(handle_, [](mosquitto*, void* self, int mid, int count,
+                                                    const int* granted, const mosquitto_property*) {
+        self_of(self).on_subscribe(mid, count, granted);
+    });
     mosquitto_message_v5_callback_set(
         handle_, [](mosquitto*, void* self, const mosquitto_message* message,
                     const mosquitto_property* props) { self_of(self).on_message(message, props); });
@@ -98,23 +110,73 @@ std::optional<std::string> Client::start() {
     const int rc =
         mosquitto_connect_async(handle_, options_.host.c_str(), options_.port, kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        log_("MQTT: cannot reach " + options_.host + ":" + std::to_string(options_.port) + " (" +
-             mosquitto_strerror(rc) + "); trying again");
+        log_once("MQTT: cannot reach " + options_.host + ":" + std::to_string(options_.port) +
+                 " (" + mosquitto_strerror(rc) + "); trying again");
     }
-    if (mosquitto_loop_start(handle_) != MOSQ_ERR_SUCCESS) return "cannot start the MQTT client";
-    started_ = true;
+    network_ = std::jthread([this](std::stop_token stop) { run(stop); });
     return std::nullopt;
+}
+
+void Client::run(std::stop_token stop) {
+    std::chrono::seconds delay = kFirstRetry;
+    while (!stop.stop_requested()) {
+        const int rc = mosquitto_loop(handle_, kLoopWakeMs, 1);
+        if (disconnecting_) {
+            // Our DISCONNECT is out once the socket is closed.
+            if (rc != MOSQ_ERR_SUCCESS ||
+                std::chrono::steady_clock::now() >= disconnect_deadline_) {
+                return;
+            }
+            continue;
+        }
+        if (rc == MOSQ_ERR_SUCCESS) continue;
+        // Lost, refused, or never there: try again after the back-off, refusals included.
+        if (connected_since_retry_.exchange(false)) {
+            delay = kFirstRetry;
+        }
+        {
+            std::unique_lock lock(retry_mutex_);
+            retry_wake_.wait_for(lock, stop, delay, [this] { return disconnecting_.load(); });
+        }
+        if (stop.stop_requested() || disconnecting_) return;
+        delay = std::min<std::chrono::seconds>(delay * 2, kLastRetry);
+        const int again = mosquitto_reconnect_async(handle_);
+        if (again != MOSQ_ERR_SUCCESS) {
+            log_once("MQTT: cannot reach " + options_.host + ":" + std::to_string(options_.port) +
+                     " (" + mosquitto_strerror(again) + "); trying again");
+        }
+    }
+}
+
+void Client::log_once(const std::string& text) {
+    {
+        std::lock_guard lock(logged_mutex_);
+        if (logged_.size() >= kLoggedLimit) logged_.clear();
+        if (!logged_.insert(text).second) return;
+    }
+    log_(text);
+}
+
+std::string Client::take_in_flight(int mid) {
+    std::lock_guard lock(in_flight_mutex_);
+    const auto found = in_flight_.find(mid);
+    if (found == in_flight_.end()) return "a topic";
+    std::string topic = std::move(found->second);
+    in_flight_.erase(found);
+    return topic;
 }
 
 void Client::on_connect(int rc) {
     if (rc != 0) {
-        if (last_refusal_.exchange(rc) != rc) {
-            log_("MQTT: the broker refused the connection: " + reason_text(rc) +
-                 "; trying again, backing off to " + std::to_string(kLastRetrySeconds) + " s");
-        }
+        log_once("MQTT: the broker refused the connection: " + reason_text(rc) +
+                 "; trying again, backing off to " + std::to_string(kLastRetry.count()) + " s");
         return;
     }
-    last_refusal_ = -1;
+    {
+        std::lock_guard lock(logged_mutex_);
+        logged_.clear();  // whatever goes wrong from now on is news
+    }
+    connected_since_retry_ = true;
     connected_ = true;
     log_("MQTT: connected to " + options_.host + ":" + std::to_string(options_.port));
     on_connect_();
@@ -127,14 +189,19 @@ void Client::on_disconnect(int rc) {
 }
 
 void Client::on_publish(int mid, int reason) {
+    const std::string topic = take_in_flight(mid);
     acknowledged_mid_ = mid;
-    if (reason >= 0x80) log_("MQTT: the broker refused a publish: " + reason_text(reason));
+    if (reason >= 0x80) {
+        log_once("MQTT: the broker refused a publish on " + topic + ": " + reason_text(reason));
+    }
 }
 
-void Client::on_subscribe(int count, const int* granted) {
+void Client::on_subscribe(int mid, int count, const int* granted) {
+    const std::string pattern = take_in_flight(mid);
     for (int i = 0; i < count; ++i) {
         if (granted[i] >= 0x80) {
-            log_("MQTT: the broker refused a subscription: " + reason_text(granted[i]));
+            log_once("MQTT: the broker refused a subscription to " + pattern + ": " +
+                     reason_text(granted[i]));
         }
     }
 }
@@ -173,21 +240,35 @@ bool Client::publish(const std::string& topic, const std::string& payload, bool 
                                       static_cast<uint16_t>(correlation_data.size()));
     }
     int mid = 0;
+    // Held until the topic is noted: the acknowledgement may arrive before this returns, and
+    // its callback waits for the note. libmosquitto calls back holding no lock of its own
+    // that publishing takes.
+    std::lock_guard lock(in_flight_mutex_);
     const int rc =
         mosquitto_publish_v5(handle_, &mid, topic.c_str(), static_cast<int>(payload.size()),
                              payload.data(), 1, retain, props.list);
     if (rc != MOSQ_ERR_SUCCESS) return false;
+    in_flight_[mid] = topic;
     last_mid_ = mid;
     return true;
 }
 
 bool Client::subscribe(const std::string& pattern) {
-    return mosquitto_subscribe_v5(handle_, nullptr, pattern.c_str(), 1, 0, nullptr) ==
-           MOSQ_ERR_SUCCESS;
+    int mid = 0;
+    std::lock_guard lock(in_flight_mutex_);
+    // Retain As Published: a broker otherwise clears the retain flag of a message it forwards
+    // live, and a command published retained would run once now, yet not after a reconnect,
+    // where it comes flagged. With the flag kept, the owner can refuse it every time.
+    if (mosquitto_subscribe_v5(handle_, &mid, pattern.c_str(), 1, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
+                               nullptr) != MOSQ_ERR_SUCCESS) {
+        return false;
+    }
+    in_flight_[mid] = pattern;
+    return true;
 }
 
 void Client::stop(const std::string& topic, const std::string& payload, int wait_ms) {
-    if (!started_) return;
+    if (!network_.joinable()) return;
     if (connected_ && publish(topic, payload, true)) {
         const int mid = last_mid_;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
@@ -197,9 +278,14 @@ void Client::stop(const std::string& topic, const std::string& payload, int wait
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
+    disconnect_deadline_ = std::chrono::steady_clock::now() + kDisconnectWait;
+    {
+        std::lock_guard lock(retry_mutex_);
+        disconnecting_ = true;
+    }
+    retry_wake_.notify_all();
     mosquitto_disconnect_v5(handle_, MQTT_RC_NORMAL_DISCONNECTION, nullptr);
-    mosquitto_loop_stop(handle_, false);
-    started_ = false;
+    network_.join();
 }
 
 }  // namespace qk42rt::server::mqtt
