@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "commands/commands.h"
 #include "port/open_port.h"
@@ -170,6 +171,9 @@ struct FaultCase {
     const char* fault;
     Words client;
     std::vector<std::vector<std::string>> kinds;  // of each exchange, in order
+    // Replies the simulator writes in all, some after the host is done: sniff must have seen
+    // them before it stops, or a late reply's follower is not there to be flagged.
+    std::size_t replies = 0;
 };
 
 TEST(Sniff, FaultsAreFlaggedAsWhatTheyAre) {
@@ -182,13 +186,24 @@ TEST(Sniff, FaultsAreFlaggedAsWhatTheyAre) {
         // The reply comes 600 ms late, while the host's next request waits for its own.
         {"late-reply:code=0x3,count=1,delay=600",
          {"monitor", "1", "--count", "2", "--interval", "0", "--csv"},
-         {{"no_reply"}, {"late_reply"}}},
+         {{"no_reply"}, {"late_reply"}},
+         2},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.fault);
         Sniffed s({"--fault", c.fault});
         ASSERT_TRUE(s.ready());
         s.client(c.client);
+        if (c.replies > 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (s.sim_bytes("tx").size() < c.replies &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            // The simulator wrote its last reply; sniff relays it within a moment (a slow
+            // sanitized build included), and no event marks that moment from outside.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
         const Finished sniffed = s.stop();
         const auto exchanges = exchanges_of(sniffed.out);
         ASSERT_EQ(exchanges.size(), c.kinds.size()) << sniffed.out;
