@@ -58,12 +58,12 @@ async def aio_round(device: str, calls: int) -> List[int]:
 
 async def eight_lines(devices: List[str], rounds: int) -> tuple[float, float]:
     """Seconds for `rounds` readings of every line one after the other, then gathered."""
+    sequential: List[float] = []
+    concurrent: List[float] = []
     async with contextlib.AsyncExitStack() as stack:
         lines = [await stack.enter_async_context(qk42.aio.open(d)) for d in devices]
         insts = [line.instrument(1) for line in lines]
         await asyncio.gather(*(inst.flow(1) for inst in insts))
-        sequential: List[float] = []
-        concurrent: List[float] = []
         for _ in range(rounds):
             start = time.perf_counter()
             for inst in insts:
@@ -72,7 +72,7 @@ async def eight_lines(devices: List[str], rounds: int) -> tuple[float, float]:
             start = time.perf_counter()
             await asyncio.gather(*(inst.flow(1) for inst in insts))
             concurrent.append(time.perf_counter() - start)
-        return statistics.median(sequential), statistics.median(concurrent)
+    return statistics.median(sequential), statistics.median(concurrent)
 
 
 def verdict(ok: bool) -> str:
