@@ -100,9 +100,9 @@ class Simulator:
     ("no-reply:code=0x3,count=1"); ``time_constant`` is the flow's response time in seconds
     (0: a flow equals its setpoint at once). ``options`` are further command-line options of
     the program, such as ``["--pace"]`` (replies at the pace of a 9600 baud line) or
-    ``["--transcript", "-"]`` (every request and reply in ``output``). ``device`` is what qk42.open takes: the
-    pseudo-terminal, or "tcp://HOST:PORT". A hang-up fault moves the pseudo-terminal to a new
-    path; ``device`` follows it. ``output`` holds every line the simulator printed.
+    ``["--transcript", "-"]`` (every request and reply in ``output``). ``device`` is what
+    qk42.open takes: the pseudo-terminal, or "tcp://HOST:PORT". A hang-up fault moves the
+    pseudo-terminal to a new path; ``device`` follows it. ``output`` holds every line the simulator printed.
 
     Use it in a ``with`` block, or call start() and stop(). One never stopped is stopped
     when it is collected or the interpreter exits.

@@ -218,8 +218,8 @@ def test_call_cancelled_before_its_exchange_sends_nothing() -> None:
 
 
 def test_call_cancelled_during_its_exchange_lets_it_finish() -> None:
-    # The flow reading's reply comes 300 ms late, within the reply time-out.
-    with Simulator(options=TRANSCRIPT, faults=["late-reply:code=0x3,count=1,delay=300"]) as sim:
+    # The flow reading's reply comes 1 s late, within the reply time-out of 2 s.
+    with Simulator(options=TRANSCRIPT, faults=["late-reply:code=0x3,count=1,delay=1000"]) as sim:
 
         async def main() -> List[Tuple[bytes, bytes]]:
             seen: List[Tuple[bytes, bytes]] = []
