@@ -327,4 +327,4 @@ def test_open_failures_and_an_unclosed_line(tmp_path: Path) -> None:
     deadline = time.monotonic() + 5
     while threading.active_count() > threads and time.monotonic() < deadline:
         time.sleep(0.02)
-    assert threading.active_count() == threads
+    assert threading.active_count() <= threads  # no line's thread left behind
