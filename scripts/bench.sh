@@ -9,7 +9,9 @@
 #  2. the 100,000-exchange soak (about 90 s), the server's load test for its full 30 s,
 #     whose short versions gate CI, and the plant: 16 gateways x 8 lines x 8 simulated
 #     instruments through one mosquitto for a minute (qk42rt-bench --only plant). Skipped
-#     with --help or --only.
+#     with --help or --only;
+#  3. qk42.aio (bench/aio_costs.py, about 15 s): the time it adds to a call of the Python
+#     package, and eight paced lines read at once against one after the other.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,3 +32,7 @@ QK42RT_LOAD_SECONDS=30 "$build"/tests/server_load_test --gtest_brief=1
 echo
 echo "=== a plant: 16 gateways x 8 lines x 8 instruments through one broker, for a minute"
 "$build"/bench/qk42rt-bench --only plant --out "$build"/plant-results.md
+echo
+echo "=== qk42.aio: the time it adds to a call, and eight lines at once"
+QK42_LIBRARY="$build"/src/libqk42.so.1 QK42RT_SIM="$build"/tools/sim/qk42rt-sim \
+  PYTHONPATH=python python3 bench/aio_costs.py

@@ -20,6 +20,9 @@ libqk42 is loaded when the first line is opened, from the path in the environmen
 QK42_LIBRARY if it is set, else from beside this package (libqk42.so.1, qk42.dll), else
 where the system's loader finds it; :class:`qk42.LibraryNotFound` lists where it looked.
 
+:mod:`qk42.aio` gives the same lines for asyncio: every call a coroutine, each line's exchanges
+on a thread of its own, so that the event loop never waits on a line.
+
 :mod:`qk42.testing` starts the simulator qk42rt-sim for tests without hardware, and gives
 pytest the fixture ``qk42_simulator``.
 """

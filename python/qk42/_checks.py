@@ -11,7 +11,7 @@ import operator
 
 from ._float32 import FLOAT32_MAX
 
-__all__ = ["address", "integer", "real", "flag"]
+__all__ = ["address", "integer", "real", "flag", "reply_timeout"]
 
 _INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
 
@@ -64,3 +64,13 @@ def flag(value: object, what: str) -> bool:
     if isinstance(value, int):
         raise ValueError(f"{what} must be True or False (or 1 or 0), not {value}")
     raise TypeError(f"{what} must be True or False, not {type(value).__name__}")
+
+
+def reply_timeout(value: object) -> float:
+    """A line's reply time-out in seconds, 0.05 to 10."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"reply_timeout must be a number, not {type(value).__name__}")
+    seconds = float(value)
+    if not (math.isfinite(seconds) and 0.05 <= seconds <= 10.0):
+        raise ValueError(f"reply_timeout must be 0.05 to 10 seconds, not {value}")
+    return seconds

@@ -3,8 +3,6 @@
 from __future__ import annotations
 
 import ctypes
-import math
-import numbers
 import os
 import sys
 import threading
@@ -166,11 +164,7 @@ class Line:
 
     @reply_timeout.setter
     def reply_timeout(self, seconds: float) -> None:
-        if isinstance(seconds, bool) or not isinstance(seconds, numbers.Real):
-            raise TypeError(f"reply_timeout must be a number, not {type(seconds).__name__}")
-        value = float(seconds)
-        if not (math.isfinite(value) and 0.05 <= value <= 10.0):
-            raise ValueError(f"reply_timeout must be 0.05 to 10 seconds, not {seconds}")
+        value = _checks.reply_timeout(seconds)
         self._call("qk42_set_reply_timeout", round(value * 1000.0))
         self._reply_timeout = value
 

@@ -98,9 +98,11 @@ class Simulator:
 
     ``faults`` are strings as the simulator's --fault takes them
     ("no-reply:code=0x3,count=1"); ``time_constant`` is the flow's response time in seconds
-    (0: a flow equals its setpoint at once). ``device`` is what qk42.open takes: the
-    pseudo-terminal, or "tcp://HOST:PORT". A hang-up fault moves the pseudo-terminal to a new
-    path; ``device`` follows it. ``output`` holds every line the simulator printed.
+    (0: a flow equals its setpoint at once). ``options`` are further command-line options of
+    the program, such as ``["--pace"]`` (replies at the pace of a 9600 baud line) or
+    ``["--transcript", "-"]`` (every request and reply in ``output``). ``device`` is what
+    qk42.open takes: the pseudo-terminal, or "tcp://HOST:PORT". A hang-up fault moves the
+    pseudo-terminal to a new path; ``device`` follows it. ``output`` holds every line the simulator printed.
 
     Use it in a ``with`` block, or call start() and stop(). One never stopped is stopped
     when it is collected or the interpreter exits.
@@ -113,6 +115,7 @@ class Simulator:
         time_constant: float = 0.0,
         tcp: bool = False,
         program: Optional[str] = None,
+        options: Iterable[str] = (),
     ) -> None:
         self.addresses = tuple(addresses)
         for address in self.addresses:
@@ -124,6 +127,9 @@ class Simulator:
         self.time_constant = float(time_constant)
         self.tcp = bool(tcp)
         self.program = program
+        if isinstance(options, str):
+            raise TypeError("options is a list of command-line words, not one string")
+        self.options = tuple(options)
         self._output = _Output()
         self._process: Optional[subprocess.Popen[str]] = None
         self._finalizer: Optional[weakref.finalize] = None
@@ -138,7 +144,7 @@ class Simulator:
             args += ["--fault", fault]
         if self.tcp:
             args += ["--tcp", "127.0.0.1:0", "--no-pty"]
-        return args
+        return args + list(self.options)
 
     @property
     def output(self) -> List[str]:

@@ -56,6 +56,8 @@ def test_forgotten_simulator_is_stopped_when_collected() -> None:
         ({"addresses": (0,)}, ValueError, "1 to 8"),
         ({"addresses": (True,)}, ValueError, "1 to 8"),
         ({"faults": "no-reply"}, TypeError, "list"),
+        ({"options": ["--no-such-option"]}, SimulatorError, "no-such-option"),
+        ({"options": "--pace"}, TypeError, "list"),
     ],
 )
 def test_simulator_that_cannot_start(kwargs: Any, error: Type[Exception], words: str) -> None:
