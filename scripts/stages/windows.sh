@@ -85,8 +85,8 @@ start_sim() {
 
 # --- tools -------------------------------------------------------------------------------
 missing_tools=()
-for tool in i686-w64-mingw32-g++-win32 i686-w64-mingw32-objdump i686-w64-mingw32-windres \
-            x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres \
+for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump i686-w64-mingw32-windres \
+            x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres \
             wine wineserver Xvfb xdotool import python3 stdbuf; do
   command -v "$tool" >/dev/null || missing_tools+=("$tool")
 done
