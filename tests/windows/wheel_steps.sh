@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2154  # $root, $build, $build64, $work: the stage's
+# shellcheck shell=bash disable=SC2154
 # The Python wheels of the Windows stage (sourced by scripts/stages/windows.sh after both cross
 # builds, with its $root, $build, $build64, $work and step): the `wheel` target of each tree,
 # then python/tests/test_windows_wheels.py on the two wheels it made. No Windows Python runs
