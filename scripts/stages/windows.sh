@@ -120,6 +120,7 @@ cross_build() {  # cross_build ARCH WHAT
 build64=$root/build-win64
 cross_build 32 "[32-bit] both DLLs and the test hosts build with mingw-w64 (i686), Release, no warning"
 cross_build 64 "[64-bit] both DLLs and the test hosts build with mingw-w64 (x86_64), Release, no warning"
+. tests/windows/wheel_steps.sh
 
 # --- the files ---------------------------------------------------------------------------
 for arch in 32 64; do
