@@ -98,9 +98,10 @@ const Subcommand kSubcommands[] = {
     {"ports", kJsonOnly, "[--all]", "list this machine's serial ports, opening none of them",
      "One line each: the device, its links under /dev/serial/by-id and by-path, the driver,\n"
      "and for USB adapters the vendor and product ids, serial number, manufacturer and\n"
-     "product. Legacy ports the kernel keeps with no UART behind them (their UART type in\n"
-     "sysfs reads 0, as for most unused ttyS ports) are left out; --all lists them too.\n"
-     "Needs no --device.\n",
+     "product, and the latency timer where the driver has one (high above 1 ms: each short\n"
+     "reply waits that long). Legacy ports the kernel keeps with no UART behind them (their\n"
+     "UART type in sysfs reads 0, as for most unused ttyS ports) are left out; --all lists\n"
+     "them too. Needs no --device.\n",
      0, 0, prepare_ports},
     {"scan", kScan, "", "ask addresses 1 to 8 for their version and list those that answer",
      "Sends one version request to each address; a silent address costs its 500 ms reply\n"
