@@ -88,6 +88,7 @@ tool_serve() {
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   url=http://127.0.0.1:$port
   start_sim "$work/serve-sim.log" || { step "${under}qk42rt.exe serve (no simulator)" 1; return; }
+  : >"$log"  # a line from an earlier run must not count as this one's start
   "$wine" "$exe" --device "COM$sim_port" serve --listen "127.0.0.1:$port" \
     --token-file "$(winpath "$token_file")" >"$log" 2>&1 &
   local serve_pid=$!
