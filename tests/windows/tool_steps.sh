@@ -100,22 +100,27 @@ tool_serve() {
     code=$(curl -s -o /dev/null -w '%{http_code}' -X PUT \
       "$url/api/v1/instruments/1/channels/2/setpoint" -d '{"setpoint":12}')
     [[ $code == 401 ]] || { echo "    a write without the token: $code, want 401"; status=1; }
-    curl -fsS -H "$auth" "$url/api/v1/instruments/1/channels/1/flow" | grep -q '"flow":' ||
-      { echo "    no flow reading"; status=1; }
+    # Each answer whole, then looked at: grep -q stopping early would fail curl's write.
+    local reading page metrics
+    reading=$(curl -fsS -H "$auth" "$url/api/v1/instruments/1/channels/1/flow")
+    [[ $reading == *'"flow":'* ]] || { echo "    no flow reading: $reading"; status=1; }
     curl -fsS -H "$auth" -X PUT "$url/api/v1/instruments/1/channels/2/setpoint" \
       -d '{"setpoint":33.5}' >/dev/null || { echo "    the write failed"; status=1; }
-    curl -fsS "$url/" | grep -qi '<html' || { echo "    no page at /"; status=1; }
-    curl -fsS -H "$auth" "$url/metrics" | grep -q '^qk42_line_up{line="line1"} 1' ||
+    page=$(curl -fsS "$url/")
+    [[ ${page,,} == *'<html'* ]] || { echo "    no page at /"; status=1; }
+    metrics=$(curl -fsS -H "$auth" "$url/metrics")
+    grep -q '^qk42_line_up{line="line1"} 1' <<<"$metrics" ||
       { echo "    /metrics lacks qk42_line_up 1"; status=1; }
   fi
   kill "$serve_pid" 2>/dev/null
   stop_wine
   wait "$serve_pid" 2>/dev/null
   # The write reached the instrument: read it back from the simulator's line on Linux.
-  local slave
+  local slave read_back
   slave=$(sed -n '1s/^slave: //p' "$work/serve-sim.log")
-  "$client" --device "$slave" setpoint 2 | grep -qE '^setpoint +33\.5$' ||
-    { echo "    the simulator did not get the setpoint"; status=1; }
+  read_back=$("$client" --device "$slave" setpoint 2)
+  grep -qE '^setpoint +33\.5$' <<<"$read_back" ||
+    { echo "    the simulator did not get the setpoint: $read_back"; status=1; }
   stop_sim
   ((status)) && tail -20 "$log"
   step "${under}qk42rt.exe serve answers curl: 401 for a write without the token, a reading, a write that reaches the instrument, the page, /metrics" $status
