@@ -28,7 +28,7 @@ if ((tests)); then
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-serial python3-pytest python3-venv python3-pip
     socat locales ser2net chromium prometheus
-    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps wixl msitools
     imagemagick dpkg-dev file binutils man-db coreutils curl
     systemd passwd mosquitto mosquitto-clients openssl
   )
