@@ -59,7 +59,15 @@ msi_wine_steps() {  # msi_wine_steps 32|64 DIR
   [[ -e $msi_installed ]] && rm -rf "$msi_prefix"
   if [[ ! -f $msi_prefix/system.reg ]]; then
     msi_wine wineboot -i >"$work/wineboot-msi-$msi_arch.log" 2>&1
+    msi_wine reg query "$msi_env_key" /v PATH | tr -d '\r' |
+      sed -n 's/^ *PATH *REG_[A-Z_]* *//p' >"$msi_prefix/made-with-path"
     msi_stop_wine
+  fi
+  # Wine's msiexec takes an appended entry out but leaves its ';' behind, and Wine's cmd stops
+  # searching PATH at an empty entry: each run starts from the PATH the prefix was made with.
+  if [[ -s $msi_prefix/made-with-path ]]; then
+    msi_wine reg add "$msi_env_key" /v PATH /t REG_EXPAND_SZ /d "$(cat "$msi_prefix/made-with-path")" \
+      /f >/dev/null
   fi
 
   msi_wine msiexec /i "$(winpath "$msi")" /qn
@@ -132,6 +140,19 @@ for msi_arch in 32 64; do
     "$msi_version" "$root" || status=1
   step "[$msi_arch-bit] targets msi and zip: qk42rt-$msi_name.msi and qk42rt-$msi_version-$msi_name.zip hold the same files, the PATH entry and the upgrade rows" $status
 done
+
+# Versions Windows Installer cannot hold are refused before anything is built.
+status=0
+for bad in 1.0 256.0.0 1.255.65536 1.0.0.65536 1.0.0.x 01.2.3.4.5 999999999999999999999.0.0; do
+  rm -rf "$work/msi-bad"
+  if cmake -DQK42RT_PACKAGE_VERSION="$bad" -DQK42RT_PACKAGE_OUT="$work/msi-bad" \
+    -P "$build64/package/make.cmake" >"$work/msi-bad.log" 2>&1; then
+    echo "    version $bad was taken"; status=1
+  elif ! grep -q "package version '$bad'" "$work/msi-bad.log" || [[ -e $work/msi-bad ]]; then
+    echo "    version $bad: no reason given, or something built"; cat "$work/msi-bad.log"; status=1
+  fi
+done
+step "[64-bit] package versions beyond 255.255.65535.65535 or not numbers are refused, nothing built" $status
 
 for msi_arch in "${archs[@]}"; do
   msi_dir=$build64 msi_name=x64
