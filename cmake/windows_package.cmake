@@ -17,8 +17,9 @@ set(arch ${QK42RT_PACKAGE_ARCH})
 set(stage ${QK42RT_PACKAGE_STAGE})
 set(out ${QK42RT_PACKAGE_OUT})
 
-# Windows Installer keeps a version as major.minor.build with at most 255.255.65535, and
-# compares only those three fields when it decides whether a package is newer.
+# Windows Installer keeps a version as major.minor.build[.revision], at most
+# 255.255.65535.65535, and compares only the first three fields when it decides whether a
+# package is newer.
 if(NOT version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)(\\.([0-9]+))?$")
   message(FATAL_ERROR "package version '${version}' is not major.minor.build[.revision]")
 endif()
@@ -55,8 +56,9 @@ function(row_id out_var prefix path)
   set(${out_var} ${prefix}${hash} PARENT_SCOPE)
 endfunction()
 
-# Appends to `wxs` the directory REL (relative to the install folder) with its files and
-# folders, depth levels deep.
+# Sets child_xml to the .wxs text of what the folder REL (relative to the install folder)
+# holds, its files and folders, indented DEPTH levels. wixl derives each component's GUID
+# from its path, so a file keeps its component from version to version.
 function(directory_xml rel depth)
   string(REPEAT "  " ${depth} indent)
   set(xml "")
@@ -79,8 +81,7 @@ function(directory_xml rel depth)
       string(APPEND xml
              "${indent}<Component Id=\"${component}\" Guid=\"*\"${win64}>\n"
              "${indent}  <File Id=\"${file}\" Name=\"${xml_name}\" Source=\"${source}\""
-             " KeyPath=\"yes\"/>\n")
-      string(APPEND xml "${indent}</Component>\n")
+             " KeyPath=\"yes\"/>\n${indent}</Component>\n")
       set_property(GLOBAL APPEND PROPERTY package_components ${component})
     endif()
   endforeach()
