@@ -5,6 +5,11 @@ with the package and four small metadata files. Standard library only.
 
 Hooks: build_wheel, build_editable (PEP 660: a .pth file naming this source tree),
 build_sdist, and the prepare_metadata hooks.
+
+A Windows wheel carries qk42.dll in the package: build_wheel takes the DLL from the config
+setting `dll` (`pip wheel --config-settings dll=PATH`) or from QK42_WHEEL_DLL, and tags the
+wheel after the machine the DLL's own header names, so that tag and DLL cannot disagree.
+windows_wheel.py beside this file does that for one DLL.
 """
 
 from __future__ import annotations
@@ -28,6 +33,13 @@ except ImportError as e:  # Python 3.10 and older
 ROOT = Path(__file__).resolve().parent.parent
 PACKAGE = "qk42"
 TAG = "py3-none-any"
+DLL_SETTING = "dll"
+DLL_ENV = "QK42_WHEEL_DLL"
+DLL_NAME = "qk42.dll"
+
+# The machine field of a PE file's COFF header, and the wheel platform of each.
+PE_PLATFORMS = {0x014C: "win32", 0x8664: "win_amd64"}
+_PE_DLL_FLAG = 0x2000  # IMAGE_FILE_DLL in the COFF characteristics
 
 Config = Optional[Dict[str, Any]]
 
@@ -45,11 +57,50 @@ def _version() -> str:
     return match.group(1)
 
 
+def pe_platform(data: bytes) -> str:
+    """The wheel platform of a Windows DLL's bytes; ValueError says why when they are none."""
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        raise ValueError("not a Windows DLL (no MZ header)")
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    if pe + 24 > len(data) or data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a Windows DLL (no PE header)")
+    machine = int.from_bytes(data[pe + 4:pe + 6], "little")
+    characteristics = int.from_bytes(data[pe + 22:pe + 24], "little")
+    if not characteristics & _PE_DLL_FLAG:
+        raise ValueError("a Windows program, not a DLL")
+    if machine not in PE_PLATFORMS:
+        raise ValueError(f"a DLL for machine 0x{machine:04X}; wheels are made for "
+                         "x86 (0x014C) and x64 (0x8664) only")
+    return PE_PLATFORMS[machine]
+
+
+def _windows_dll(config: Config) -> Optional[Tuple[str, bytes]]:
+    """The wheel's tag and the DLL's bytes, when a DLL is asked for."""
+    setting = (config or {}).get(DLL_SETTING) or os.environ.get(DLL_ENV)
+    if not setting:
+        return None
+    if not isinstance(setting, str):
+        raise ValueError(f"config setting {DLL_SETTING} given more than once: {setting!r}")
+    try:
+        data = Path(setting).read_bytes()
+    except OSError as e:
+        raise ValueError(f"cannot read the DLL {setting}: {e.strerror or e}") from None
+    try:
+        return f"py3-none-{pe_platform(data)}", data
+    except ValueError as e:
+        raise ValueError(f"{setting}: {e}") from None
+
+
+def _wheel_tag(config: Config) -> str:
+    dll = _windows_dll(config)
+    return dll[0] if dll else TAG
+
+
 def _dist_info_name() -> str:
     return f"{PACKAGE}-{_version()}.dist-info"
 
 
-def _metadata_files() -> Dict[str, bytes]:
+def _metadata_files(tag: str = TAG) -> Dict[str, bytes]:
     project = _project()
     lines = [
         "Metadata-Version: 2.1",
@@ -67,8 +118,8 @@ def _metadata_files() -> Dict[str, bytes]:
     files = {
         "METADATA": ("\n".join(lines) + "\n").encode(),
         "WHEEL": (
-            "Wheel-Version: 1.0\nGenerator: qk42_backend\nRoot-Is-Purelib: true\n"
-            f"Tag: {TAG}\n"
+            "Wheel-Version: 1.0\nGenerator: qk42_backend\n"
+            f"Root-Is-Purelib: {'true' if tag == TAG else 'false'}\nTag: {tag}\n"
         ).encode(),
         "top_level.txt": f"{PACKAGE}\n".encode(),
     }
@@ -99,12 +150,12 @@ def _record_line(name: str, data: bytes) -> str:
     return f"{name},sha256={digest},{len(data)}"
 
 
-def _write_wheel(directory: str, files: List[Tuple[str, bytes]]) -> str:
+def _write_wheel(directory: str, files: List[Tuple[str, bytes]], tag: str = TAG) -> str:
     dist_info = _dist_info_name()
-    files = files + [(f"{dist_info}/{n}", d) for n, d in _metadata_files().items()]
+    files = files + [(f"{dist_info}/{n}", d) for n, d in _metadata_files(tag).items()]
     record = "\n".join(_record_line(n, d) for n, d in files) + f"\n{dist_info}/RECORD,,\n"
     files.append((f"{dist_info}/RECORD", record.encode()))
-    name = f"{PACKAGE}-{_version()}-{TAG}.whl"
+    name = f"{PACKAGE}-{_version()}-{tag}.whl"
     with zipfile.ZipFile(Path(directory) / name, "w", zipfile.ZIP_DEFLATED) as wheel:
         for arcname, data in files:
             info = zipfile.ZipInfo(arcname, _timestamp())
@@ -114,10 +165,10 @@ def _write_wheel(directory: str, files: List[Tuple[str, bytes]]) -> str:
     return name
 
 
-def _write_metadata(directory: str) -> str:
+def _write_metadata(directory: str, tag: str = TAG) -> str:
     target = Path(directory) / _dist_info_name()
     target.mkdir(parents=True, exist_ok=True)
-    for name, data in _metadata_files().items():
+    for name, data in _metadata_files(tag).items():
         (target / name).write_bytes(data)
     return target.name
 
@@ -136,7 +187,7 @@ def get_requires_for_build_sdist(config_settings: Config = None) -> List[str]:
 
 def prepare_metadata_for_build_wheel(metadata_directory: str,
                                      config_settings: Config = None) -> str:
-    return _write_metadata(metadata_directory)
+    return _write_metadata(metadata_directory, _wheel_tag(config_settings))
 
 
 def prepare_metadata_for_build_editable(metadata_directory: str,
@@ -146,7 +197,12 @@ def prepare_metadata_for_build_editable(metadata_directory: str,
 
 def build_wheel(wheel_directory: str, config_settings: Config = None,
                 metadata_directory: Optional[str] = None) -> str:
-    return _write_wheel(wheel_directory, list(_package_files()))
+    files = list(_package_files())
+    dll = _windows_dll(config_settings)
+    if dll is None:
+        return _write_wheel(wheel_directory, files)
+    tag, data = dll
+    return _write_wheel(wheel_directory, files + [(f"{PACKAGE}/{DLL_NAME}", data)], tag)
 
 
 def build_editable(wheel_directory: str, config_settings: Config = None,

@@ -12,8 +12,11 @@ from pathlib import Path
 __all__ = ["LibraryNotFound", "library", "TRACE_FN"]
 
 ENV_VAR = "QK42_LIBRARY"
-_BESIDE_NAMES = ("qk42.dll",) if sys.platform == "win32" else ("libqk42.so.1",)
-_LOADER_NAME = "qk42.dll" if sys.platform == "win32" else "libqk42.so.1"
+
+
+def _loader_name() -> str:
+    # Read at each load rather than at import, so that the tests can play Windows on Linux.
+    return "qk42.dll" if sys.platform == "win32" else "libqk42.so.1"
 
 
 class LibraryNotFound(OSError):
@@ -80,15 +83,36 @@ _PROTOTYPES: dict[str, tuple[object, list[object]]] = {
 }
 
 
-def _candidates() -> list[str]:
-    here = Path(__file__).resolve().parent
-    places = [str(here / name) for name in _BESIDE_NAMES]
+def _system_places() -> list[str]:
+    # On Windows find_library walks PATH (where the installer puts its bin folder) and gives a
+    # full path; the bare name then covers the loader's own folders (System32 and those given
+    # to os.add_dll_directory), which a name loaded by ctypes searches instead of PATH.
+    places = []
     found = ctypes.util.find_library("qk42")
     if found:
         places.append(found)
-    if _LOADER_NAME not in places:
-        places.append(_LOADER_NAME)
+    places.append(_loader_name())
     return places
+
+
+def _beside() -> str:
+    return str(Path(__file__).resolve().parent / _loader_name())
+
+
+def _candidates() -> list[str]:
+    """Where a load looks, in order, when QK42_LIBRARY does not decide it alone.
+
+    On Windows a wheel carries its own qk42.dll beside the package, built for the same
+    release and the same architecture as the package it came with, so it comes first;
+    then QK42_LIBRARY (a source tree or a pure wheel beside a DLL installed elsewhere), then
+    the system. A full path loads on Windows with its own folder searched for what it imports.
+    """
+    places = [_beside()]
+    explicit = os.environ.get(ENV_VAR)
+    if sys.platform == "win32" and explicit:
+        places.append(explicit)
+    places += _system_places()
+    return list(dict.fromkeys(places))
 
 
 def _declare(lib: ctypes.CDLL, where: str) -> ctypes.CDLL:
@@ -107,7 +131,7 @@ def _declare(lib: ctypes.CDLL, where: str) -> ctypes.CDLL:
 
 def _load() -> ctypes.CDLL:
     explicit = os.environ.get(ENV_VAR)
-    if explicit:
+    if explicit and sys.platform != "win32":
         # A path the user chose is not silently replaced by some other copy.
         try:
             return _declare(ctypes.CDLL(explicit), explicit)
@@ -122,15 +146,24 @@ def _load() -> ctypes.CDLL:
         try:
             lib = ctypes.CDLL(place)
         except OSError as e:
-            tried.append(f"  {place}: {e}")
+            named = f"{ENV_VAR}={place}" if place == explicit else place
+            tried.append(f"  {named}: {e}")
             continue
         return _declare(lib, place)
     raise LibraryNotFound(
         "cannot find libqk42; looked in:\n"
         + "\n".join(tried)
-        + f"\nInstall the qk42rt package, or set {ENV_VAR} to the library's full path "
-        f"(for example {ENV_VAR}=/path/to/build/src/{_LOADER_NAME})."
+        + _advice()
     )
+
+
+def _advice() -> str:
+    if sys.platform == "win32":
+        return ("\nInstall the qk42 wheel of this Python's architecture (win_amd64 or win32), "
+                f"or set {ENV_VAR} to the full path of qk42.dll "
+                f"(for example {ENV_VAR}=C:\\Program Files\\QK42RT\\bin\\qk42.dll).")
+    return (f"\nInstall the qk42rt package, or set {ENV_VAR} to the library's full path "
+            f"(for example {ENV_VAR}=/path/to/build/src/libqk42.so.1).")
 
 
 _lock = threading.Lock()

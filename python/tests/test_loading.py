@@ -1,5 +1,6 @@
 """Finding libqk42: QK42_LIBRARY, a copy beside the package, and a clear error when none
-loads. Each case in a fresh interpreter, since a process loads the library once."""
+loads. Each case in a fresh interpreter, since a process loads the library once; the order of
+places on each system with the loader's CDLL replaced by a recorder."""
 
 from __future__ import annotations
 
@@ -10,7 +11,8 @@ import shutil
 import subprocess
 import sys
 from pathlib import Path
-from typing import Dict, Optional
+from types import SimpleNamespace
+from typing import Dict, List, Optional
 
 import pytest
 
@@ -86,3 +88,72 @@ def test_package_version_is_the_project_version() -> None:
     match = re.search(r"project\(QK42RT VERSION ([0-9.]+)", cmake)
     assert match is not None
     assert qk42.__version__ == match.group(1)
+
+
+class _Recorder:
+    """Stands in for ctypes.CDLL: notes every place asked for, loads only `loadable`."""
+
+    def __init__(self, loadable: Optional[str]) -> None:
+        self.loadable = loadable
+        self.asked: List[str] = []
+
+    def __call__(self, place: str) -> object:
+        self.asked.append(place)
+        if place != self.loadable:
+            raise OSError(f"cannot load {place}")
+        return _FakeLibrary()
+
+
+class _FakeLibrary:
+    def __getattr__(self, name: str) -> SimpleNamespace:
+        function = SimpleNamespace()  # takes restype and argtypes as a ctypes function does
+        setattr(self, name, function)
+        return function
+
+
+BESIDE = {"win32": "qk42.dll", "linux": "libqk42.so.1"}
+FOUND = "/found/by/find_library/qk42"
+EXPLICIT = "/chosen/qk42"
+
+
+@pytest.mark.parametrize("platform, explicit, loadable, asked", [
+    # Windows: beside the package, then QK42_LIBRARY, then the system (PATH, then the name).
+    ("win32", EXPLICIT, "beside", ["beside"]),
+    ("win32", EXPLICIT, EXPLICIT, ["beside", EXPLICIT]),
+    ("win32", EXPLICIT, FOUND, ["beside", EXPLICIT, FOUND]),
+    ("win32", None, "qk42.dll", ["beside", FOUND, "qk42.dll"]),
+    ("win32", EXPLICIT, None, ["beside", EXPLICIT, FOUND, "qk42.dll"]),
+    # Linux: QK42_LIBRARY alone when set, else beside, then the system.
+    ("linux", EXPLICIT, None, [EXPLICIT]),
+    ("linux", None, FOUND, ["beside", FOUND]),
+    ("linux", None, None, ["beside", FOUND, "libqk42.so.1"]),
+])
+def test_order_of_places(monkeypatch: pytest.MonkeyPatch, platform: str, explicit: Optional[str],
+                         loadable: Optional[str], asked: List[str]) -> None:
+    from qk42 import _library
+
+    beside = str(Path(_library.__file__).resolve().parent / BESIDE[platform])
+    recorder = _Recorder(beside if loadable == "beside" else loadable)
+    monkeypatch.setattr(_library, "sys", SimpleNamespace(platform=platform))
+    monkeypatch.setattr(_library.ctypes, "CDLL", recorder)
+    monkeypatch.setattr(_library.ctypes.util, "find_library",
+                        lambda name: FOUND if name == "qk42" else None)
+    if explicit is None:
+        monkeypatch.delenv("QK42_LIBRARY", raising=False)
+    else:
+        monkeypatch.setenv("QK42_LIBRARY", explicit)
+
+    expected = [beside if place == "beside" else place for place in asked]
+    if loadable is not None:
+        assert isinstance(_library._load(), _FakeLibrary)
+        assert recorder.asked == expected
+        return
+    with pytest.raises(_library.LibraryNotFound) as raised:
+        _library._load()
+    assert recorder.asked == expected
+    message = str(raised.value)
+    for place in expected:  # every place tried is named, with why it did not load
+        named = f"QK42_LIBRARY={place}" if place == explicit else place
+        assert f"{named}: cannot load {place}" in message
+    if platform == "win32":
+        assert "win_amd64 or win32" in message

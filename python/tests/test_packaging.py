@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tarfile
 import zipfile
 from pathlib import Path
 from types import ModuleType
@@ -33,6 +34,19 @@ def _backend() -> ModuleType:
     return module
 
 
+def verify_record(wheel: zipfile.ZipFile, dist_info: str) -> None:
+    """RECORD names every file of the wheel with its size and sha256, itself without."""
+    record = list(csv.reader(io.StringIO(wheel.read(f"{dist_info}/RECORD").decode())))
+    assert sorted(row[0] for row in record) == sorted(wheel.namelist())
+    for path, digest, size in record:
+        if path == f"{dist_info}/RECORD":
+            assert (digest, size) == ("", "")
+            continue
+        data = wheel.read(path)
+        expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
+        assert (digest, int(size)) == ("sha256=" + expected.decode(), len(data)), path
+
+
 def test_wheel_holds_the_package_and_a_valid_record(tmp_path: Path) -> None:
     name = _backend().build_wheel(str(tmp_path))
     assert name == f"qk42-{qk42.__version__}-py3-none-any.whl"
@@ -44,14 +58,7 @@ def test_wheel_holds_the_package_and_a_valid_record(tmp_path: Path) -> None:
         assert sorted(n for n in names if n.endswith(".py")) == sources
         assert "qk42/py.typed" in names
         assert not [n for n in names if "__pycache__" in n or n.endswith(".so.1")]
-        record = list(csv.reader(io.StringIO(wheel.read(f"{dist_info}/RECORD").decode())))
-        assert sorted(row[0] for row in record) == sorted(names)
-        for path, digest, size in record:
-            if path.endswith("RECORD"):
-                continue
-            data = wheel.read(path)
-            expected = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
-            assert (digest, int(size)) == ("sha256=" + expected.decode(), len(data)), path
+        verify_record(wheel, dist_info)
         metadata = wheel.read(f"{dist_info}/METADATA").decode()
         assert f"Version: {qk42.__version__}\n" in metadata and "Name: qk42\n" in metadata
         entry_points = wheel.read(f"{dist_info}/entry_points.txt").decode()
@@ -142,3 +149,64 @@ def test_pip_editable_install_uses_the_source(venv: Path, tmp_path: Path) -> Non
         assert out.strip() == "9.9"
     finally:
         _run([str(venv / "pip"), "uninstall", "-y", "qk42"], tmp_path)
+
+
+def _pe(machine: int, dll: bool = True, pe_offset: int = 0x80) -> bytes:
+    """The first bytes of a PE file: the MZ header, the PE signature and the COFF header."""
+    mz = b"MZ" + bytes(0x3A) + pe_offset.to_bytes(4, "little") + bytes(pe_offset - 0x40)
+    characteristics = 0x2102 if dll else 0x0102
+    coff = machine.to_bytes(2, "little") + bytes(16) + characteristics.to_bytes(2, "little")
+    return mz + b"PE\0\0" + coff + bytes(0xF0)
+
+
+@pytest.mark.parametrize("dll, platform", [
+    (_pe(0x8664), "win_amd64"),
+    (_pe(0x014C), "win32"),
+])
+def test_windows_wheel_is_tagged_after_the_dll(tmp_path: Path, monkeypatch: pytest.MonkeyPatch,
+                                               dll: bytes, platform: str) -> None:
+    (tmp_path / "in.dll").write_bytes(dll)
+    out = tmp_path / "out"
+    out.mkdir()
+    name = _backend().build_wheel(str(out), {"dll": str(tmp_path / "in.dll")})
+    assert name == f"qk42-{qk42.__version__}-py3-none-{platform}.whl"
+    dist_info = f"qk42-{qk42.__version__}.dist-info"
+    with zipfile.ZipFile(out / name) as wheel:
+        assert wheel.read("qk42/qk42.dll") == dll
+        wheel_file = wheel.read(f"{dist_info}/WHEEL").decode()
+        assert "Root-Is-Purelib: false\n" in wheel_file
+        assert f"Tag: py3-none-{platform}\n" in wheel_file
+        verify_record(wheel, dist_info)
+    # pip's path: the metadata first, then the wheel, told by the environment variable.
+    meta = tmp_path / "meta"
+    meta.mkdir()
+    monkeypatch.setenv("QK42_WHEEL_DLL", str(tmp_path / "in.dll"))
+    written = _backend().prepare_metadata_for_build_wheel(str(meta))
+    assert (meta / written / "WHEEL").read_text() == wheel_file
+    again = tmp_path / "again"
+    again.mkdir()
+    assert _backend().build_wheel(str(again)) == name
+    assert (again / name).read_bytes() == (out / name).read_bytes()
+    # Editable installs and source archives are for every platform: no DLL in them.
+    assert _backend().build_editable(str(again)).endswith("-py3-none-any.whl")
+    sdist = _backend().build_sdist(str(again))
+    with tarfile.open(again / sdist) as archive:
+        assert not [n for n in archive.getnames() if n.endswith(".dll")]
+
+
+@pytest.mark.parametrize("data, reason", [
+    (_pe(0xAA64), "machine 0xAA64"),      # ARM64: no wheel made for it
+    (_pe(0x8664, dll=False), "a Windows program, not a DLL"),
+    (b"\x7fELF" + bytes(200), "no MZ header"),
+    (_pe(0x8664)[:0x60], "no PE header"),  # cut short inside the headers
+    (b"MZ" + bytes(0x3A) + (0xFFFFFFF0).to_bytes(4, "little") + bytes(200), "no PE header"),
+    (None, "cannot read the DLL"),
+])
+def test_windows_wheel_refuses_what_is_no_dll_of_its_machines(tmp_path: Path, data: bytes,
+                                                              reason: str) -> None:
+    dll = tmp_path / "in.dll"
+    if data is not None:
+        dll.write_bytes(data)
+    with pytest.raises(ValueError, match=reason):
+        _backend().build_wheel(str(tmp_path), {"dll": str(dll)})
+    assert not list(tmp_path.glob("*.whl"))

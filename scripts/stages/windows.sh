@@ -85,8 +85,8 @@ start_sim() {
 
 # --- tools -------------------------------------------------------------------------------
 missing_tools=()
-for tool in i686-w64-mingw32-g++-win32 i686-w64-mingw32-objdump i686-w64-mingw32-windres \
-            x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres \
+for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump i686-w64-mingw32-windres \
+            x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres \
             wine wineserver Xvfb xdotool import python3 stdbuf; do
   command -v "$tool" >/dev/null || missing_tools+=("$tool")
 done
@@ -120,6 +120,7 @@ cross_build() {  # cross_build ARCH WHAT
 build64=$root/build-win64
 cross_build 32 "[32-bit] both DLLs and the test hosts build with mingw-w64 (i686), Release, no warning"
 cross_build 64 "[64-bit] both DLLs and the test hosts build with mingw-w64 (x86_64), Release, no warning"
+. tests/windows/wheel_steps.sh
 
 # --- the files ---------------------------------------------------------------------------
 for arch in 32 64; do

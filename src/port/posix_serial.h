@@ -33,4 +33,10 @@ class PosixSerial final : public Port {
     std::atomic<bool> hung_up_{false};  // a relay's writing thread may ask
 };
 
+// Asks the driver to hand on received bytes at once (ASYNC_LOW_LATENCY, as `setserial
+// low_latency` does): USB adapters otherwise hold a short reply for their latency timer, 16 ms
+// on FTDI chips. True when the driver has the flag set; false where it has no such setting
+// (pseudo-terminals, non-Linux systems) or refuses it, which changes nothing else.
+bool request_low_latency(int fd);
+
 }  // namespace qk42rt

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -41,9 +43,9 @@ std::vector<std::vector<std::string>> table_of(const std::string& text) {
     return rows;
 }
 
-// A JSON list of flat objects whose values are strings or null, as `ports --json` prints it:
-// each object's keys in order, with their values (empty for null). Empty when the text is
-// anything else.
+// A JSON list of flat objects whose values are strings, whole numbers, truth values or null, as
+// `ports --json` prints it: each object's keys in order, with their values as text (empty for
+// null). Empty when the text is anything else.
 using FlatObject = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 class FlatListReader {
@@ -87,12 +89,31 @@ class FlatListReader {
                 object.emplace_back(*key, std::nullopt);
                 continue;
             }
+            if (std::optional<std::string> bare = read_bare_value()) {
+                object.emplace_back(*key, *bare);
+                continue;
+            }
             std::optional<std::string> value = read_string();
             if (!value) return std::nullopt;
             object.emplace_back(*key, *value);
         } while (take(','));
         if (!take('}')) return std::nullopt;
         return object;
+    }
+    // true, false, or a whole number, as its text.
+    std::optional<std::string> read_bare_value() {
+        for (const char* word : {"true", "false"}) {
+            if (text_.substr(at_, std::strlen(word)) == word) {
+                at_ += std::strlen(word);
+                return word;
+            }
+        }
+        std::size_t end = at_;
+        while (end < text_.size() && std::isdigit(static_cast<unsigned char>(text_[end]))) ++end;
+        if (end == at_) return std::nullopt;
+        std::string digits(text_.substr(at_, end - at_));
+        at_ = end;
+        return digits;
     }
     // Strings as the client writes them: \" and \\ escaped, control characters as \u00XX.
     std::optional<std::string> read_string() {
@@ -255,9 +276,9 @@ std::set<std::string> serial_ports_with_a_uart() {
 }
 
 TEST(PortsOnThisMachine, JsonListsThisMachinesPortsWithTheirLinks) {
-    const std::vector<std::string> keys = {"device",        "by_id",        "by_path",
-                                           "driver",        "usb_vid",      "usb_pid",
-                                           "serial_number", "manufacturer", "product"};
+    const std::vector<std::string> keys = {
+        "device",        "by_id",        "by_path", "driver",           "usb_vid",     "usb_pid",
+        "serial_number", "manufacturer", "product", "latency_timer_ms", "latency_high"};
     const std::vector<FlatObject> shown = listed_ports({});
     const std::vector<FlatObject> all = listed_ports({"--all"});
     std::set<std::string> shown_devices;
@@ -280,6 +301,14 @@ TEST(PortsOnThisMachine, JsonListsThisMachinesPortsWithTheirLinks) {
                 if (const auto text = value_of(port, id)) {
                     EXPECT_TRUE(std::regex_match(*text, std::regex("[0-9a-f]{4}"))) << *text;
                 }
+            }
+            // The latency timer where sysfs has one, flagged when above 1 ms.
+            const std::optional<std::string> ms = value_of(port, "latency_timer_ms");
+            const std::optional<std::string> high = value_of(port, "latency_high");
+            EXPECT_EQ(ms.has_value(), high.has_value()) << *device;
+            if (ms && high) {
+                EXPECT_TRUE(std::regex_match(*ms, std::regex("[0-9]+"))) << *ms;
+                EXPECT_EQ(*high, std::stoi(*ms) > 1 ? "true" : "false") << *device;
             }
             (list == &shown ? shown_devices : all_devices).insert(*device);
         }

@@ -168,6 +168,32 @@ TEST(PosixSerial, MissingDeviceAndNonTerminal) {
     EXPECT_EQ(open_descriptors(), before);
 }
 
+TEST(PosixSerial, LowLatencyRefusedWithoutASerialDriverAndTheOpenGoesOn) {
+    Pty pty;
+    int pipe_ends[2] = {-1, -1};
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    const std::pair<const char*, int> refusers[] = {
+        {"pseudo-terminal", slave}, {"pipe", pipe_ends[0]}, {"closed descriptor", -1}};
+    for (const auto& [what, fd] : refusers) EXPECT_FALSE(request_low_latency(fd)) << what;
+    close(slave);
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
+
+    // The open asks too, is refused in the same way, and the line works as ever.
+    auto port = open_ok(pty.slave);
+    ASSERT_TRUE(port);
+    const Bytes request = {0x83, 0x01};
+    port->write(request);
+    EXPECT_EQ(hex(pty.receive(request.size())), hex(request));
+    const Bytes reply = {0x01, 0x00, 0x00, 0x48, 0x42};
+    pty.send(reply);
+    Bytes got(reply.size());
+    EXPECT_EQ(port->read(got, kReplyTimeout), reply.size());
+    EXPECT_EQ(hex(got), hex(reply));
+}
+
 TEST(PosixSerial, ReadReturnsAsSoonAsAllBytesArrive) {
     Pty pty;
     auto port = open_ok(pty.slave);

@@ -144,6 +144,7 @@ void add_global_options(CLI::App& app, CommandLine& line) {
                      line.record = value;
                  });
     app.add_flag("--help,-h", line.help, "this help, or a command's help after the command");
+    app.add_flag("--version", line.version, "the program's version");
 }
 
 // A value option for a file, a name or a topic, which cannot be empty.

@@ -23,6 +23,7 @@ std::string known_command(const std::vector<std::string>& argv) {
 Plan make_plan(const std::vector<std::string>& argv) {
     Plan plan;
     plan.line = parse_command_line(argv);
+    if (plan.line.version && !plan.line.help) return plan;
     if (plan.line.command.empty()) {
         if (plan.line.help) return plan;
         throw UsageError("no command given");
@@ -54,6 +55,10 @@ int run(const std::vector<std::string>& argv, std::ostream& out, std::ostream& e
         const std::string command = known_command(argv);
         err << "Try 'qk42rt " << (command.empty() ? "" : command + " ") << "--help'.\n";
         return kExitUsage;
+    }
+    if (plan.line.version && !plan.line.help) {
+        out << "qk42rt " << QK42RT_VERSION << "\n";
+        return kExitOk;
     }
     if (plan.line.help) {
         if (plan.subcommand != nullptr) {

@@ -165,8 +165,8 @@ Prepared prepare_demo(const CommandLine&) {
                                         (reply.size == 0 ? "(nothing)" : hex_bytes(reply.view())));
                 };
                 Session session =
-                    Session::open(simulator.slave_path(), 1, false, out, std::move(trace));
-                out << "Simulated instrument at address 1 on " << simulator.slave_path()
+                    Session::open(simulator.device(), 1, false, out, std::move(trace));
+                out << "Simulated instrument at address 1 on " << simulator.device()
                     << "\nEach step: what it does, the same with this client, then the request"
                        " and reply bytes (hex) and what they mean.\n\n";
 

@@ -1,7 +1,11 @@
 // `monitor`: flow readings of chosen channels every interval, as a live table on a terminal,
 // as CSV (or JSON lines) otherwise. Stops at --count or on Ctrl-C, after a whole sample. Rides
 // out a line that goes away: keeps the schedule with empty rows and opens the line again.
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -30,6 +34,31 @@ void request_stop(int) {
     stop_requested = 1;
 }
 
+bool stdout_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+#ifdef _WIN32
+// Ctrl-C ends the loop instead of the process, for as long as this lives. (The C runtime
+// turns Ctrl+C into SIGINT; Windows sends no SIGTERM.)
+class StopOnSignals {
+  public:
+    StopOnSignals() {
+        stop_requested = 0;
+        old_int_ = std::signal(SIGINT, request_stop);
+    }
+    ~StopOnSignals() { std::signal(SIGINT, old_int_); }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+  private:
+    void (*old_int_)(int) = nullptr;
+};
+#else
 // Ctrl-C and SIGTERM end the loop instead of the process, for as long as this lives.
 class StopOnSignals {
   public:
@@ -52,6 +81,7 @@ class StopOnSignals {
     struct sigaction old_int_ {};
     struct sigaction old_term_ {};
 };
+#endif
 
 enum class Format { live, csv, json_lines };
 
@@ -259,7 +289,7 @@ Prepared prepare_monitor(const CommandLine& line) {
     Format format = Format::live;
     if (line.json) {
         format = Format::json_lines;
-    } else if (options.csv || isatty(STDOUT_FILENO) == 0) {
+    } else if (options.csv || !stdout_is_terminal()) {
         format = Format::csv;
     }
     return {[channels, options, format](Session& s) {

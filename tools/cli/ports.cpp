@@ -28,6 +28,9 @@ Prepared prepare_ports(const CommandLine& line) {
                 std::vector<std::vector<std::string>> rows;
                 for (const SerialPort& port : shown) rows.push_back(port_row(port));
                 print_table(out, ports_table_header(), rows);
+                for (const SerialPort& port : shown) {
+                    if (const auto note = latency_note(port)) out << *note << '\n';
+                }
                 return 0;
             }};
 }

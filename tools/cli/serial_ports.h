@@ -1,9 +1,10 @@
 // The serial ports of this machine, for `qk42rt ports`: what the system says about each, and
-// which of them to show and how. Finding them (libudev, /dev/serial) is find_serial_ports();
-// everything else here is plain functions over SerialPort, so that it can be tested with
-// made-up ports.
+// which of them to show and how. Finding them is find_serial_ports() (Linux: libudev and
+// /dev/serial; Windows: the registry and SetupAPI); everything else here is plain functions
+// over SerialPort and over what the systems write, so that it can be tested with made-up ports.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +15,7 @@
 namespace qk42rt::cli {
 
 struct SerialPort {
-    std::string device;                  // /dev/ttyUSB0
+    std::string device;                  // /dev/ttyUSB0; on Windows COM3
     std::optional<std::string> by_id;    // a link in /dev/serial/by-id to the device
     std::optional<std::string> by_path;  // a link in /dev/serial/by-path to the device
     std::optional<std::string> driver;   // of the device behind the port: ftdi_sio, serial
@@ -26,7 +27,17 @@ struct SerialPort {
     std::optional<std::string> usb_pid;
     std::optional<std::string> serial_number;
     std::optional<std::string> manufacturer;
-    std::optional<std::string> product;
+    std::optional<std::string> product;  // on Windows the friendly name: "USB Serial Port (COM3)"
+    // How long the adapter holds a short reply before sending it on, where its driver says
+    // (ftdi_sio in sysfs).
+    std::optional<int> latency_timer_ms;
+};
+
+// USB details of a port as a Windows device instance id carries them.
+struct InstanceIdDetails {
+    std::optional<std::string> usb_vid;  // 4 lower-case hex digits, as usb_id() gives
+    std::optional<std::string> usb_pid;
+    std::optional<std::string> serial_number;
 };
 
 // A symbolic link in /dev/serial/by-id or by-path and the device it resolves to.
@@ -55,12 +66,28 @@ std::optional<std::string> first_link_to(const std::vector<DeviceLink>& links,
 // empty when the text is not one.
 std::optional<std::string> usb_id(std::string_view text);
 
+// A latency timer above 1 ms: every short reply waits that long in the adapter.
+bool latency_is_high(const SerialPort& port);
+
+// The latency timer of the tty `name` (ttyUSB0) in ms, as sysfs under `sysfs_root` (/sys) has
+// it in bus/usb-serial/devices/NAME/latency_timer; empty where there is none or it is no number.
+std::optional<int> read_latency_timer(const std::filesystem::path& sysfs_root,
+                                      std::string_view tty_name);
+
+// What a device instance id (USB\VID_0403&PID_6001\A50285BI, or the FTDI driver's
+// FTDIBUS\VID_0403+PID_6001+A50285BIA\0000) says of the USB device; empty fields where it
+// says nothing (a serial port on the mainboard, an id Windows made up for lack of a serial).
+InstanceIdDetails parse_instance_id(std::string_view id);
+
 // The port as JSON fields: device, by_id, by_path, driver, usb_vid, usb_pid, serial_number,
-// manufacturer, product; null where unknown.
+// manufacturer, product, latency_timer_ms, latency_high; null where unknown.
 Record port_record(const SerialPort& port);
 
 // The port as a row of the table under ports_table_header().
 std::vector<std::string> ports_table_header();
 std::vector<std::string> port_row(const SerialPort& port);
+
+// A line to print under the table for a port whose latency timer is high; empty otherwise.
+std::optional<std::string> latency_note(const SerialPort& port);
 
 }  // namespace qk42rt::cli

@@ -135,6 +135,8 @@ std::vector<SerialPort> find_serial_ports() {
         port.driver = driver_of(tty.get());
         port.uart_type = uart_type(tty.get());
         add_usb_details(tty.get(), port);
+        port.latency_timer_ms =
+            read_latency_timer("/sys", text_or_empty(udev_device_get_sysname(tty.get())));
         ports.push_back(std::move(port));
     }
     return ports;

@@ -19,6 +19,31 @@ constexpr std::string_view kScan = "(--device PATH | --port N) [--json]";
 constexpr std::string_view kServe = "(--device DEVICE | --port N) [--address A]...";
 constexpr std::string_view kDemo = "(--device PATH | --port N) [--address A]";
 
+#ifdef _WIN32
+constexpr const char* kSniffHelp =
+    "Not available on Windows: its relay gives the host a pseudo-terminal, which Windows does\n"
+    "not have. Run it on Linux, where a host under Wine can use it too.\n";
+constexpr const char* kDemoHelp =
+    "Starts the simulator qk42rt-sim.exe on loopback TCP (127.0.0.1, a free port) and runs\n"
+    "every operation against it; needs no --device.\n";
+#else
+constexpr const char* kSniffHelp =
+    "Opens --device with the library's line settings, makes a pseudo-terminal for the host with\n"
+    "a symbolic link at PATH (for a host under Wine: the target of dosdevices/comN), and passes\n"
+    "every byte both ways at once, unchanged. Prints \"slave: PTY\", then one line per\n"
+    "exchange: time (UTC), request -> reply, the reply's latency, what the library makes of\n"
+    "it, and \"!!\" before anything wrong: no reply within 500 ms, short reply, wrong\n"
+    "acknowledge, bytes that belong to no exchange, a late reply. \"event: line opened\" and\n"
+    "\"event: line hung up\" tell when the host opens and closes its side.\n"
+    "--record FILE appends every exchange to FILE as a JSON line, for qk42rt-sim --replay;\n"
+    "--json prints JSON lines. Ctrl-C (SIGINT, SIGTERM) ends it with a summary on stderr:\n"
+    "exchanges, trouble by kind, reply latency median and maximum; exit status 0. When the\n"
+    "device goes away it says so and exits with status 1.\n";
+constexpr const char* kDemoHelp =
+    "Starts the simulator qk42rt-sim on a pseudo-terminal and runs every operation against it;\n"
+    "needs no --device.\n";
+#endif
+
 // A plain array, so that adding a command changes no count.
 const Subcommand kSubcommands[] = {
     {"status", kOnLine, "", "flow, setpoint, maximum flow, unit and status of all eight channels",
@@ -73,9 +98,10 @@ const Subcommand kSubcommands[] = {
     {"ports", kJsonOnly, "[--all]", "list this machine's serial ports, opening none of them",
      "One line each: the device, its links under /dev/serial/by-id and by-path, the driver,\n"
      "and for USB adapters the vendor and product ids, serial number, manufacturer and\n"
-     "product. Legacy ports the kernel keeps with no UART behind them (their UART type in\n"
-     "sysfs reads 0, as for most unused ttyS ports) are left out; --all lists them too.\n"
-     "Needs no --device.\n",
+     "product, and the latency timer where the driver has one (high above 1 ms: each short\n"
+     "reply waits that long). Legacy ports the kernel keeps with no UART behind them (their\n"
+     "UART type in sysfs reads 0, as for most unused ttyS ports) are left out; --all lists\n"
+     "them too. Needs no --device.\n",
      0, 0, prepare_ports},
     {"scan", kScan, "", "ask addresses 1 to 8 for their version and list those that answer",
      "Sends one version request to each address; a silent address costs its 500 ms reply\n"
@@ -94,22 +120,10 @@ const Subcommand kSubcommands[] = {
      "when any was malformed or its reply failed, 2 on a usage error.\n",
      0, kAny, prepare_decode},
     {"sniff", kSniff, "--link PATH [--record FILE]",
-     "relay a host's line to the device and decode every exchange on the way",
-     "Opens --device with the library's line settings, makes a pseudo-terminal for the host with\n"
-     "a symbolic link at PATH (for a host under Wine: the target of dosdevices/comN), and passes\n"
-     "every byte both ways at once, unchanged. Prints \"slave: PTY\", then one line per\n"
-     "exchange: time (UTC), request -> reply, the reply's latency, what the library makes of\n"
-     "it, and \"!!\" before anything wrong: no reply within 500 ms, short reply, wrong\n"
-     "acknowledge, bytes that belong to no exchange, a late reply. \"event: line opened\" and\n"
-     "\"event: line hung up\" tell when the host opens and closes its side.\n"
-     "--record FILE appends every exchange to FILE as a JSON line, for qk42rt-sim --replay;\n"
-     "--json prints JSON lines. Ctrl-C (SIGINT, SIGTERM) ends it with a summary on stderr:\n"
-     "exchanges, trouble by kind, reply latency median and maximum; exit status 0. When the\n"
-     "device goes away it says so and exits with status 1.\n",
-     0, 0, prepare_sniff},
+     "relay a host's line to the device and decode every exchange on the way", kSniffHelp, 0, 0,
+     prepare_sniff},
     {"demo", kDemo, "", "run every operation against a simulated instrument, showing the bytes",
-     "Starts the simulator on a pseudo-terminal inside this process; needs no --device.\n", 0, 0,
-     prepare_demo},
+     kDemoHelp, 0, 0, prepare_demo},
     {"serve", kServe,
      "[--listen HOST:PORT] [--token-file FILE] [--read-only] [--poll-interval MS] [--name NAME] "
      "[--mqtt URL ...]",

@@ -83,4 +83,16 @@ bool PtyMaster::write_all(std::span<const std::uint8_t> bytes) const {
     return true;
 }
 
+std::ptrdiff_t PtyMaster::read_some(std::span<std::uint8_t> buffer) const {
+    const ssize_t n = ::read(fd(), buffer.data(), buffer.size());
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+    return n <= 0 ? -1 : n;  // EIO: the last host descriptor on the slave was closed
+}
+
+bool PtyMaster::host_has_opened() const {
+    pollfd line{fd(), POLLIN, 0};
+    if (poll(&line, 1, 0) < 0) return false;
+    return (line.revents & POLLIN) || !(line.revents & POLLHUP);
+}
+
 }  // namespace qk42rt

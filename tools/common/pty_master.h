@@ -1,6 +1,8 @@
-// The master side of a pseudo-terminal: the instrument's end of the line.
+// The master side of a pseudo-terminal: the instrument's end of the line. Linux only; on
+// Windows, where there are none, PtyMaster::open() says so.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -37,6 +39,15 @@ class PtyMaster {
     // Writes every byte unless the line fails; the master is non-blocking, so a full
     // buffer is waited out. False when the bytes could not all be written.
     bool write_all(std::span<const std::uint8_t> bytes) const;
+
+    // Reads what the host has written: the number of bytes, 0 when none is waiting, -1 when
+    // the host has closed the line.
+    std::ptrdiff_t read_some(std::span<std::uint8_t> buffer) const;
+
+    // While no host holds the line, whether one has opened it since (data waiting counts,
+    // even when that host has closed the line again). Looked at, not waited on: a master
+    // reports a hang-up at once while no slave is open.
+    bool host_has_opened() const;
 
   private:
     PtyMaster(UniqueFd fd, std::string slave_path)

@@ -1,22 +1,27 @@
 #include "access.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
-#include <sys/stat.h>
+#endif
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "file_privacy.h"
 
 namespace qk42rt::server {
 
 std::optional<std::string> read_token_file(const std::string& path, std::string& error) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        error = "cannot read the token file " + path + ": " + std::strerror(errno);
+    std::string why;
+    const auto privacy = file_privacy(path, why);
+    if (!privacy) {
+        error = "cannot read the token file " + path + ": " + why;
         return std::nullopt;
     }
-    if (info.st_mode & (S_IRWXG | S_IRWXO)) {
+    if (privacy->group_may_use || privacy->others_may_use) {
         error = "the token file " + path +
                 " must not be readable or writable by others (chmod 600 " + path + ")";
         return std::nullopt;

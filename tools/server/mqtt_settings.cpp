@@ -1,16 +1,11 @@
 #include "mqtt_settings.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 
 #include "access.h"
+#include "file_privacy.h"
 #include "port/device_string.h"
 
 namespace qk42rt::server {
@@ -20,12 +15,6 @@ constexpr std::string_view kPlainScheme = "mqtt://";
 constexpr std::string_view kTlsScheme = "mqtts://";
 // MQTT carries strings with a 16-bit length.
 constexpr std::size_t kMqttStringLimit = 65535;
-
-std::string octal_mode(mode_t mode) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%03o", static_cast<unsigned>(mode & 0777));
-    return text.data();
-}
 
 // A file the server will read at start, checked now so that a typo stops it before any line
 // opens rather than when it first connects.
@@ -75,13 +64,13 @@ Refusal transport_problem(const MqttOptions& mqtt, const MqttBroker& broker) {
             return MqttRefusal{setting, *error};
         }
     }
-    struct stat key {};
     // Group access is left alone: Debian keeps keys readable by the group ssl-cert.
-    if (!mqtt.key_file.empty() && stat(mqtt.key_file.c_str(), &key) == 0 &&
-        (key.st_mode & S_IRWXO)) {
-        return MqttRefusal{MqttSetting::key_file,
-                           "the key file " + mqtt.key_file + " may be read by anyone (mode " +
-                               octal_mode(key.st_mode) + "): chmod o-rwx " + mqtt.key_file};
+    std::string ignored;
+    const auto key = mqtt.key_file.empty() ? std::nullopt : file_privacy(mqtt.key_file, ignored);
+    if (key && key->others_may_use) {
+        return MqttRefusal{MqttSetting::key_file, "the key file " + mqtt.key_file +
+                                                      " may be read by anyone (mode " + key->mode +
+                                                      "): chmod o-rwx " + mqtt.key_file};
     }
     return std::nullopt;
 }
@@ -212,26 +201,21 @@ std::string mqtt_flag(MqttSetting setting) {
     return "mqtt." + std::string(mqtt_key(setting));
 }
 
-std::string host_name() {
-    std::array<char, HOST_NAME_MAX + 1> name{};
-    if (gethostname(name.data(), name.size() - 1) != 0) return {};
-    return name.data();
-}
-
 std::string read_mqtt_password(const std::string& file, std::string& error) {
-    struct stat info {};
-    if (stat(file.c_str(), &info) != 0) {
-        error = "cannot read the password file " + file + ": " + std::strerror(errno);
+    std::string why;
+    const auto privacy = file_privacy(file, why);
+    if (!privacy) {
+        error = "cannot read the password file " + file + ": " + why;
         return {};
     }
     // A pipe or a device could keep the server waiting at start, or never end.
-    if (!S_ISREG(info.st_mode)) {
+    if (!privacy->regular) {
         error = "the password file " + file + " is no regular file";
         return {};
     }
-    if (info.st_mode & (S_IRWXG | S_IRWXO)) {
+    if (privacy->group_may_use || privacy->others_may_use) {
         error = "the password file " + file + " may be read by others than its owner (mode " +
-                octal_mode(info.st_mode) + "): chmod 600 " + file;
+                privacy->mode + "): chmod 600 " + file;
         return {};
     }
     std::ifstream in(file, std::ios::binary);

@@ -59,7 +59,4 @@ std::optional<std::string> check_mqtt(MqttOptions& mqtt);
 // `error`, when the file cannot be read or holds no password.
 std::string read_mqtt_password(const std::string& file, std::string& error);
 
-// This machine's host name, as defaults name it; empty when the system cannot tell.
-std::string host_name();
-
 }  // namespace qk42rt::server

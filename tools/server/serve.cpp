@@ -1,8 +1,5 @@
 // `qk42rt serve`: checks its options, opens every line through its worker, finds the
 // instruments, then serves HTTP (and MQTT when asked) until SIGINT or SIGTERM.
-#include <signal.h>
-#include <sys/socket.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +15,7 @@
 #include "port/device_string.h"
 #include "serve_options.h"
 #include "served_line.h"
-#include "stop_signals.h"
+#include "stop_request.h"
 
 namespace qk42rt::server {
 namespace {
@@ -85,7 +82,13 @@ void configure(httplib::Server& http, socket_t& listening) {
     http.set_socket_options([&listening](socket_t socket) {
         listening = socket;
         const int yes = 1;
+#ifdef _WIN32
+        // On Windows SO_REUSEADDR would let a second server take the port: exclusive instead.
+        setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+                   sizeof yes);
+#else
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
     });
     http.set_error_handler([](const httplib::Request&, httplib::Response& response) {
         // Errors httplib finds itself, before any route: a body over the limit, a request it
@@ -128,7 +131,7 @@ int serve(const ServeOptions& options) {
     policy.reads_need_token = !loopback;
 
     // Only the thread below takes these signals; every other thread is started after.
-    const sigset_t stop_signals = block_stop_signals();
+    const StopRequest stop_request;
 
     std::atomic<bool> stopping{false};
     const ServedLines lines = start_lines(options, stopping);
@@ -161,8 +164,7 @@ int serve(const ServeOptions& options) {
 
         std::atomic<bool> listen_ended{false};
         std::thread stopper([&] {
-            int received = 0;
-            sigwait(&stop_signals, &received);
+            stop_request.wait();
             stopping = true;
             hub.wake_all();
             // stop() stops only a server that runs already: a signal in the moment between
@@ -176,12 +178,11 @@ int serve(const ServeOptions& options) {
         http.listen_after_bind();
         listen_ended = true;
         // listen_after_bind only returns once stop() has run; wake the stopper if it did not.
-        if (!stopping) pthread_kill(stopper.native_handle(), SIGTERM);
+        if (!stopping) stop_request.wake(stopper);
         stopper.join();
     } else {
         print_serving(lines);
-        int received = 0;
-        sigwait(&stop_signals, &received);
+        stop_request.wait();
         stopping = true;
         hub.wake_all();
     }

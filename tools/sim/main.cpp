@@ -1,6 +1,4 @@
 // qk42rt-sim: an instrument on a pseudo-terminal or a TCP listener, for hosts without hardware.
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
@@ -20,7 +18,7 @@
 #include "port/device_string.h"
 #include "replay_book.h"
 #include "simulator.h"
-#include "stop_signals.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -64,6 +62,9 @@ Options:
                       went out (seconds since start), its request and reply byte counts
   --help              show this help
 
+On Windows, which has no pseudo-terminals, the simulator serves TCP only: --tcp is needed,
+--no-pty is taken as given and --link is refused.
+
 Examples:
   qk42rt-sim --address 1 --address 2 --link /tmp/qk42 --fault no-reply:code=0x3,count=2
   qk42rt-sim --tcp 127.0.0.1:4001 --no-pty
@@ -93,6 +94,12 @@ T number(std::string_view option, std::string_view text) {
     }
     return value;
 }
+
+#ifdef _WIN32
+constexpr bool kNoPseudoTerminals = true;  // TCP only, as if --no-pty were given
+#else
+constexpr bool kNoPseudoTerminals = false;
+#endif
 
 // CLI11 reads the options; each value is checked as it is read, in the order given, in the
 // simulator's own words. The help is the text above.
@@ -169,6 +176,13 @@ Settings parse(int argc, char** argv) {
     }
     if (!app.remaining().empty()) usage_error("unknown option '" + app.remaining().front() + "'");
     if (options.addresses.empty()) options.addresses.push_back(1);
+    if (kNoPseudoTerminals) {
+        if (options.tcp_listen.empty()) {
+            usage_error("Windows has no pseudo-terminals: serve on TCP with --tcp HOST:PORT");
+        }
+        if (!options.link_path.empty()) usage_error("--link: Windows has no pseudo-terminals");
+        options.pty = false;
+    }
     if (!options.pty && options.tcp_listen.empty()) usage_error("--no-pty needs --tcp HOST:PORT");
     if (settings.replay_timing && settings.replay_path.empty()) {
         usage_error("--replay-timing goes with --replay FILE");
@@ -258,16 +272,15 @@ int main(int argc, char** argv) {
             };
     }
 
-    // Blocked before the serving thread starts, so that only sigwait below receives them.
-    const sigset_t stop_signals = qk42rt::block_stop_signals();
+    // Before the serving thread starts, so that only the wait below receives the stop.
+    const qk42rt::StopRequest stop_request;
 
     int status = 0;
     try {
         qk42rt::sim::Simulator simulator(settings.options);
         for (const auto& rule : settings.faults) simulator.add_fault(rule);
         output.start(simulator.slave_path(), simulator.tcp_address());
-        int received = 0;
-        sigwait(&stop_signals, &received);
+        stop_request.wait();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qk42rt-sim: %s\n", e.what());
         status = 1;

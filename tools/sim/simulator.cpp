@@ -1,13 +1,6 @@
 #include "simulator.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -20,6 +13,7 @@
 #include <variant>
 
 #include "faults.h"
+#include "fine_timers.h"
 #include "instrument_model.h"
 #include "link_file.h"
 #include "port/device_string.h"
@@ -27,6 +21,7 @@
 #include "protocol/request_framer.h"
 #include "protocol/text.h"
 #include "pty_master.h"
+#include "socket_io.h"
 #include "tcp_listener.h"
 #include "transcript.h"
 
@@ -112,15 +107,14 @@ struct Simulator::Impl {
     std::list<std::string> paths;  // every slave path so far, so references stay valid
     std::atomic<const std::string*> current_path{nullptr};
     std::optional<TcpListener> listener;
-    UniqueFd client;  // the one TCP client served at a time
+    UniqueSocket client;  // the one TCP client served at a time
 
     // The serving thread's own state.
     protocol::RequestFramer framer;
     protocol::RequestFramer tcp_framer;
     bool host_open = false;
 
-    UniqueFd stop_read;
-    UniqueFd stop_write;
+    Wakeup wakeup;  // ends the serving thread's waits
     std::atomic<bool> stopping{false};
     std::thread thread;
 };
@@ -149,41 +143,34 @@ Simulator::Impl::Impl(Options opts) : options(checked(std::move(opts))) {
         listener = TcpListener::open(where.host, where.port);
     }
 
-    int pipe_fds[2];
-    if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe2");
-    }
-    stop_read = UniqueFd(pipe_fds[0]);
-    stop_write = UniqueFd(pipe_fds[1]);
     thread = std::thread([this] { run(); });
 }
 
 Simulator::Impl::~Impl() {
     stopping = true;
-    const char wake = 1;
-    const ssize_t ignored = ::write(stop_write.get(), &wake, 1);
-    (void)ignored;
+    wakeup.wake();
     if (thread.joinable()) thread.join();
     if (master && !options.link_path.empty()) remove_link(options.link_path, *current_path.load());
 }
 
 void Simulator::Impl::run() {
-    // Byte times of about a millisecond want wake-ups to the microsecond, not the default
-    // 50 µs of timer slack.
-    if (options.pace_9600) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    if (options.pace_9600) use_fine_timers();
     while (!stopping) {
         // A master reports a hang-up at once while no host has the slave open, so it is
         // looked at every few milliseconds then instead of waited on.
         const bool watch_pty = master && !host_open;
-        pollfd fds[4] = {{stop_read.get(), POLLIN, 0}};
-        nfds_t count = 1;
-        const nfds_t pty_at = master && host_open ? count++ : 0;
-        if (pty_at) fds[pty_at] = {master->fd(), POLLIN, 0};
-        const nfds_t listener_at = listener && client.get() < 0 ? count++ : 0;
-        if (listener_at) fds[listener_at] = {listener->fd(), POLLIN, 0};
-        const nfds_t client_at = client.get() >= 0 ? count++ : 0;
+        pollfd fds[4] = {{wakeup.handle(), POLLIN, 0}};
+        std::size_t count = 1;
+        const std::size_t pty_at = master && host_open ? count++ : 0;
+        if (pty_at) fds[pty_at] = {static_cast<SocketHandle>(master->fd()), POLLIN, 0};
+        const std::size_t listener_at = listener && !client.valid() ? count++ : 0;
+        if (listener_at) fds[listener_at] = {listener->handle(), POLLIN, 0};
+        const std::size_t client_at = client.valid() ? count++ : 0;
         if (client_at) fds[client_at] = {client.get(), POLLIN, 0};
-        if (poll(fds, count, watch_pty ? kHungUpRecheckMs : -1) < 0 && errno != EINTR) return;
+        if (poll_sockets(fds, count, watch_pty ? kHungUpRecheckMs : -1) < 0 &&
+            !socket_call_would_block()) {
+            return;
+        }
         if (fds[0].revents) return;
         if (watch_pty) watch_hung_up_line();
         if (pty_at && (fds[pty_at].revents & POLLIN)) {
@@ -197,17 +184,14 @@ void Simulator::Impl::run() {
 }
 
 void Simulator::Impl::watch_hung_up_line() {
-    pollfd line{master->fd(), POLLIN, 0};
-    if (poll(&line, 1, 0) < 0 && errno != EINTR) return;
-    // Data waiting means a host opened the line, even if it has closed it again since.
-    if ((line.revents & POLLIN) || !(line.revents & POLLHUP)) line_opened();
+    if (master->host_has_opened()) line_opened();
 }
 
 void Simulator::Impl::read_line() {
     std::uint8_t buffer[256];
-    const ssize_t n = ::read(master->fd(), buffer, sizeof buffer);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
-    if (n <= 0) {  // EIO: the last host descriptor on the slave was closed
+    const auto n = master->read_some(buffer);
+    if (n == 0) return;
+    if (n < 0) {  // the last host descriptor on the slave was closed
         line_hung_up();
         return;
     }
@@ -216,8 +200,8 @@ void Simulator::Impl::read_line() {
 
 void Simulator::Impl::accept_client() {
     std::string peer;
-    UniqueFd accepted = listener->accept_client(peer);
-    if (accepted.get() < 0) return;
+    UniqueSocket accepted = listener->accept_client(peer);
+    if (!accepted.valid()) return;
     {
         std::lock_guard lock(line_mutex);
         client = std::move(accepted);
@@ -229,8 +213,8 @@ void Simulator::Impl::accept_client() {
 
 void Simulator::Impl::read_client() {
     std::uint8_t buffer[256];
-    const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    const auto n = ::recv(client.get(), reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+    if (n < 0 && socket_call_would_block()) return;
     if (n <= 0) {
         drop_client("tcp client left");
         count_hang_up();
@@ -242,7 +226,7 @@ void Simulator::Impl::read_client() {
 void Simulator::Impl::drop_client(const std::string& why) {
     {
         std::lock_guard lock(line_mutex);
-        client = UniqueFd{};
+        client = UniqueSocket{};
     }
     tcp_framer = protocol::RequestFramer{};
     event(why);
@@ -256,7 +240,7 @@ void Simulator::Impl::take_bytes(std::span<const std::uint8_t> bytes, Side side)
         // Copied: a hang-up fault resets the framer the request lives in.
         const std::vector<std::uint8_t> request = own.request();
         handle(request, side);
-        if (side == Side::tcp && client.get() < 0) return;  // the fault closed the connection
+        if (side == Side::tcp && !client.valid()) return;  // the fault closed the connection
     }
     report_drops(own);
 }
@@ -334,7 +318,7 @@ void Simulator::Impl::send(const std::vector<std::uint8_t>& bytes, Clock::time_p
     const auto write = [&](std::span<const std::uint8_t> part) {
         if (side == Side::pty) {
             master->write_all(part);
-        } else if (client.get() >= 0) {
+        } else if (client.valid()) {
             send_all(client.get(), part);
         }
         timing.reply_end_s = since_start();
@@ -414,8 +398,8 @@ bool Simulator::Impl::pause(int ms) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0) break;
-        pollfd stop{stop_read.get(), POLLIN, 0};
-        poll(&stop, 1, static_cast<int>(left));
+        pollfd stop{wakeup.handle(), POLLIN, 0};
+        poll_sockets(&stop, 1, static_cast<int>(left));
     }
     return !stopping;
 }
@@ -482,7 +466,7 @@ void Simulator::send_noise(const std::vector<std::uint8_t>& bytes) {
     impl_->log("noise", protocol::hex_bytes(bytes));
     std::lock_guard lock(impl_->line_mutex);
     if (impl_->master) impl_->master->write_all(bytes);
-    if (impl_->client.get() >= 0) send_all(impl_->client.get(), bytes);
+    if (impl_->client.valid()) send_all(impl_->client.get(), bytes);
 }
 
 Counters Simulator::counters() const {

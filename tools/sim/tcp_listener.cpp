@@ -1,12 +1,15 @@
 #include "tcp_listener.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <stdexcept>
@@ -33,16 +36,23 @@ std::string address_text(const sockaddr_storage& address) {
     return host_port_text(host, port);
 }
 
-std::string bound_address(int fd) {
+std::string bound_address(SocketHandle socket) {
     sockaddr_storage address{};
     socklen_t size = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return {};
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) return {};
     return address_text(address);
+}
+
+// setsockopt's value as both systems take it (Windows: const char*).
+void set_option(SocketHandle socket, int level, int name) {
+    const int on = 1;
+    setsockopt(socket, level, name, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 }  // namespace
 
 TcpListener TcpListener::open(const std::string& host, std::uint16_t port) {
+    start_sockets();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -52,55 +62,56 @@ TcpListener TcpListener::open(const std::string& host, std::uint16_t port) {
     if (const int error = getaddrinfo(host.c_str(), service.c_str(), &hints, &list); error != 0) {
         throw std::invalid_argument("cannot listen on " + host + ": " + gai_strerror(error));
     }
-    int last_errno = EADDRNOTAVAIL;
+    int last_error = EADDRNOTAVAIL;
     for (const addrinfo* address = list; address; address = address->ai_next) {
-        UniqueFd fd(::socket(address->ai_family,
-                             address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                             address->ai_protocol));
-        if (fd.get() < 0) {
-            last_errno = errno;
+        UniqueSocket socket(
+            ::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+        if (!socket.valid() || !prepare_socket(socket.get())) {
+            last_error = last_socket_error();
             continue;
         }
-        const int on = 1;
-        setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (::bind(fd.get(), address->ai_addr, address->ai_addrlen) != 0 ||
-            ::listen(fd.get(), 4) != 0) {
-            last_errno = errno;
+#ifndef _WIN32
+        // Windows' SO_REUSEADDR lets a second program take a port in use; its default already
+        // allows a quick restart.
+        set_option(socket.get(), SOL_SOCKET, SO_REUSEADDR);
+#endif
+        if (::bind(socket.get(), address->ai_addr, static_cast<socklen_t>(address->ai_addrlen)) !=
+                0 ||
+            ::listen(socket.get(), 4) != 0) {
+            last_error = last_socket_error();
             continue;
         }
         freeaddrinfo(list);
-        std::string bound = bound_address(fd.get());
-        return TcpListener(std::move(fd), std::move(bound));
+        std::string bound = bound_address(socket.get());
+        return TcpListener(std::move(socket), std::move(bound));
     }
     freeaddrinfo(list);
-    throw std::system_error(last_errno, std::generic_category(),
+    throw std::system_error(last_error, std::generic_category(),
                             "listen on " + host_port_text(host, port));
 }
 
-UniqueFd TcpListener::accept_client(std::string& peer) const {
+UniqueSocket TcpListener::accept_client(std::string& peer) const {
     sockaddr_storage address{};
     socklen_t size = sizeof address;
-    UniqueFd client(::accept4(fd(), reinterpret_cast<sockaddr*>(&address), &size,
-                              SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (client.get() < 0) return client;
-    const int on = 1;
-    setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    UniqueSocket client(::accept(handle(), reinterpret_cast<sockaddr*>(&address), &size));
+    if (!client.valid()) return client;
+    if (!prepare_socket(client.get())) return UniqueSocket{};
+    set_option(client.get(), IPPROTO_TCP, TCP_NODELAY);
     peer = address_text(address);
     return client;
 }
 
-bool send_all(int socket_fd, std::span<const std::uint8_t> bytes) {
+bool send_all(SocketHandle socket, std::span<const std::uint8_t> bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(socket_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const long n = send_some(socket, bytes.data() + sent, bytes.size() - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd waiting{socket_fd, POLLOUT, 0};
-            if (poll(&waiting, 1, 1000) <= 0) return false;
+        if (n < 0 && socket_call_would_block()) {
+            pollfd waiting{socket, POLLOUT, 0};
+            if (poll_sockets(&waiting, 1, 1000) <= 0) return false;
             continue;
         }
         return false;

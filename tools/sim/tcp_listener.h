@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "pty_master.h"
+#include "socket_io.h"
 
 namespace qk42rt::sim {
 
@@ -16,23 +16,23 @@ class TcpListener {
     // std::invalid_argument.
     static TcpListener open(const std::string& host, std::uint16_t port);
 
-    int fd() const { return fd_.get(); }
+    SocketHandle handle() const { return socket_.get(); }
     // Where it listens, with the port chosen: "127.0.0.1:40123", "[::1]:40123".
     const std::string& address() const { return address_; }
 
-    // A client that is waiting to be accepted (non-blocking), or an empty descriptor.
-    UniqueFd accept_client(std::string& peer) const;
+    // A client that is waiting to be accepted (non-blocking), or an empty socket.
+    UniqueSocket accept_client(std::string& peer) const;
 
   private:
-    TcpListener(UniqueFd fd, std::string address)
-        : fd_(std::move(fd)), address_(std::move(address)) {}
+    TcpListener(UniqueSocket socket, std::string address)
+        : socket_(std::move(socket)), address_(std::move(address)) {}
 
-    UniqueFd fd_;
+    UniqueSocket socket_;
     std::string address_;
 };
 
 // Sends every byte on a connected socket; waits out a full buffer for up to a second. False
 // when the client has gone. Never raises SIGPIPE.
-bool send_all(int socket_fd, std::span<const std::uint8_t> bytes);
+bool send_all(SocketHandle socket, std::span<const std::uint8_t> bytes);
 
 }  // namespace qk42rt::sim

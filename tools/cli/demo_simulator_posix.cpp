@@ -1,5 +1,3 @@
-#include "demo_simulator.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +12,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string_view>
+
+#include "demo_simulator.h"
 
 extern char** environ;
 
@@ -70,12 +70,20 @@ std::string read_slave_line(int fd, pid_t pid) {
 
 }  // namespace
 
-DemoSimulator::DemoSimulator(const std::vector<std::string>& options) {
+struct DemoSimulator::Process {
+    pid_t pid = -1;
+    int output = -1;
+};
+
+DemoSimulator::DemoSimulator(const std::vector<std::string>& options)
+    : process_(std::make_unique<Process>()) {
+    pid_t& pid = process_->pid;
+    int& output = process_->output;
     const std::string program = simulator_program();
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    output_ = pipe_fds[0];
+    output = pipe_fds[0];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
@@ -85,34 +93,38 @@ DemoSimulator::DemoSimulator(const std::vector<std::string>& options) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     const int spawned =
-        ::posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+        ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
     if (spawned != 0) {
-        ::close(output_);
+        ::close(output);
         throw std::runtime_error("cannot start the simulator " + program + ": " +
                                  std::strerror(spawned));
     }
     try {
-        slave_path_ = read_slave_line(output_, pid_);
+        device_ = read_slave_line(output, pid);
     } catch (const std::runtime_error& error) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        ::close(output_);
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(output);
         throw std::runtime_error(program + ": " + error.what());
     }
-    drain_ = std::thread([fd = output_] {
+    drain_ = std::thread([fd = output] {
         char buffer[256];
         while (::read(fd, buffer, sizeof buffer) > 0) {
         }
     });
 }
 
-DemoSimulator::~DemoSimulator() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+void DemoSimulator::stop() {
+    ::kill(process_->pid, SIGTERM);
+    ::waitpid(process_->pid, nullptr, 0);
     if (drain_.joinable()) drain_.join();  // the pipe ends with the simulator
-    ::close(output_);
+    ::close(process_->output);
+}
+
+DemoSimulator::~DemoSimulator() {
+    stop();
 }
 
 }  // namespace qk42rt::cli
