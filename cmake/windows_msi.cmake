@@ -8,8 +8,9 @@
 # settings. Another version or folder is one -D away, without touching the tree:
 #   cmake -DQK42RT_PACKAGE_VERSION=1.0.1 -DQK42RT_PACKAGE_OUT=/tmp/pkg -P build-win64/package/make.cmake
 #
-# The client and the simulator go in when the tree builds them (targets qk42rt_cli and
-# qk42rt-sim); a tree without them packages the DLLs, headers, import libraries and docs.
+# The client and the simulator go in with the tree's tools (targets qk42rt_cli and
+# qk42rt-sim); a tree configured with QK42RT_BUILD_TOOLS=OFF packages the DLLs, headers,
+# import libraries and docs.
 if(NOT WIN32)
   return()
 endif()

@@ -22,15 +22,11 @@ def table(msi, name):
     return [line.split("\t") for line in text.splitlines()[3:] if line]
 
 
-def expected_files(source, stage):
-    files = {"bin/QK42RT.dll", "bin/qk42.dll", "include/qk42rt.h", "include/qk42.h",
-             "include/qk42rt.def", "include/qk42.def", "lib/QK42RT.lib", "lib/qk42.lib",
-             "doc/README.md"}
-    files |= {f"doc/docs/{page.name}" for page in (source / "docs").glob("*.md")}
-    # The tools go in with the trees that build them.
-    files |= {f"bin/{exe}" for exe in ("qk42rt.exe", "qk42rt-sim.exe")
-              if (stage / "bin" / exe).exists()}
-    return files
+def expected_files(source):
+    files = {"bin/QK42RT.dll", "bin/qk42.dll", "bin/qk42rt.exe", "bin/qk42rt-sim.exe",
+             "include/qk42rt.h", "include/qk42.h", "include/qk42rt.def", "include/qk42.def",
+             "lib/QK42RT.lib", "lib/qk42.lib", "doc/README.md"}
+    return files | {f"doc/docs/{page.name}" for page in (source / "docs").glob("*.md")}
 
 
 def installed_paths(msi):
@@ -52,7 +48,7 @@ def installed_paths(msi):
 def check_package(msi, zip_path, stage, arch, version, source):
     failures = []
     stage, source = pathlib.Path(stage), pathlib.Path(source)
-    want = expected_files(source, stage)
+    want = expected_files(source)
     staged = {p.relative_to(stage).as_posix() for p in stage.rglob("*") if p.is_file()}
     if staged != want:
         failures.append(f"staged {sorted(staged ^ want)} differ from what a package holds")
