@@ -28,8 +28,9 @@ if ((tests)); then
     libgtest-dev libgmock-dev libbenchmark-dev
     python3 python3-serial python3-pytest python3-venv python3-pip
     socat locales ser2net chromium prometheus
-    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps wixl msitools
-    imagemagick dpkg-dev file binutils man-db coreutils curl
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps
+    imagemagick dpkg-dev file binutils man-db coreutils curl patch xz-utils
+    wixl msitools
     systemd passwd mosquitto mosquitto-clients openssl
   )
 fi
@@ -104,4 +105,9 @@ if ! cmp -s "$web/package-lock.json" "$stamp" 2>/dev/null || [[ $have != all && 
   rm -f "$web/.npm-ci.log"
   cp "$web/package-lock.json" "$stamp"
   echo "$want" >"$stamp.set"
+fi
+
+# serve's HTTP library for the Windows build: a single header from Debian's source package.
+if ((tests)); then
+  "$(dirname "$0")/fetch-httplib.sh" >/dev/null
 fi

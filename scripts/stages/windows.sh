@@ -87,7 +87,7 @@ start_sim() {
 missing_tools=()
 for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump i686-w64-mingw32-windres \
             x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres \
-            wine wineserver Xvfb xdotool import python3 stdbuf; do
+            wine wineserver Xvfb xdotool import python3 stdbuf curl patch xz; do
   command -v "$tool" >/dev/null || missing_tools+=("$tool")
 done
 if ((${#missing_tools[@]})); then
@@ -118,9 +118,13 @@ cross_build() {  # cross_build ARCH WHAT
   fi
 }
 build64=$root/build-win64
-cross_build 32 "[32-bit] both DLLs and the test hosts build with mingw-w64 (i686), Release, no warning"
-cross_build 64 "[64-bit] both DLLs and the test hosts build with mingw-w64 (x86_64), Release, no warning"
+# serve's HTTP library as a single header for mingw (Debian's source package, checked).
+scripts/fetch-httplib.sh >"$work/fetch-httplib.log" 2>&1 || { cat "$work/fetch-httplib.log"; false; }
+step "cpp-httplib for the Windows build (scripts/fetch-httplib.sh)" $?
+cross_build 32 "[32-bit] the DLLs, qk42rt.exe, qk42rt-sim.exe and the test hosts build with mingw-w64 (i686), Release, no warning"
+cross_build 64 "[64-bit] the DLLs, qk42rt.exe, qk42rt-sim.exe and the test hosts build with mingw-w64 (x86_64), Release, no warning"
 . tests/windows/wheel_steps.sh
+. tests/windows/tool_steps.sh
 
 # --- the files ---------------------------------------------------------------------------
 for arch in 32 64; do
@@ -228,6 +232,8 @@ wine_steps() {
     step "${under}qk42.dll host (simulator did not start)" 1
   fi
   stop_sim
+
+  tool_wine_steps "$arch"
 }
 
 # --- qk42rt sniff between the host and the simulator ---------------------------------------

@@ -323,6 +323,18 @@ TEST(ClientWithoutInstrument, HelpExitsZero) {
     EXPECT_TRUE(contains(one.out, "--interval")) << one.out;
 }
 
+// --version answers alone, whatever else is on the line, and opens nothing.
+TEST(ClientWithoutInstrument, VersionIsPrintedAndNothingElseRuns) {
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"--version"},
+          {"--device", "/nonexistent/line", "--version", "status"}}) {
+        const Finished done = run_client(kClient, words);
+        EXPECT_EQ(done.exit_code, 0) << done.err;
+        EXPECT_EQ(done.out, "qk42rt " QK42RT_TEST_VERSION "\n");
+        EXPECT_EQ(done.err, "");
+    }
+}
+
 TEST(ClientWithoutInstrument, DemoRunsToCompletion) {
     const Finished done = run_client(kClient, {"demo"});
     EXPECT_EQ(done.exit_code, 0) << done.out << done.err;

@@ -56,7 +56,7 @@ struct CommandLine {
     std::vector<int> addresses;         // every --address given, for serve
     bool json = false;
     bool help = false;
-    bool version = false;  // --version: print it and do nothing else
+    bool version = false;            // --version: print it and do nothing else
     std::string command;             // the subcommand, empty when none was given
     std::vector<std::string> words;  // what follows the subcommand
     MonitorOptions monitor;
