@@ -30,6 +30,7 @@ if ((tests)); then
     socat locales ser2net chromium prometheus
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xdotool x11-apps
     imagemagick dpkg-dev file binutils man-db coreutils curl patch xz-utils
+    wixl msitools
     systemd passwd mosquitto mosquitto-clients openssl
   )
 fi

@@ -344,6 +344,7 @@ windows_install() {  # ARCH BUILD_DIR TOOLS FORMAT
 }
 windows_install 32 "$build" i686-w64-mingw32 pei-i386
 windows_install 64 "$build64" x86_64-w64-mingw32 pei-x86-64
+. tests/windows/msi_steps.sh  # the MSI and the zip: built, installed, upgraded, removed
 
 echo
 echo "=== Windows stage ($(($(date +%s) - started)) s)"
