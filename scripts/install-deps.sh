@@ -59,7 +59,14 @@ if ((${#missing[@]} + ${#node_packages[@]} > 0)); then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  # A mirror caught syncing serves an index of the wrong size for a moment ("Mirror sync in
+  # progress?"): tried again a little later before giving up.
+  for try in 1 2 3; do
+    apt-get update -qq && break
+    ((try < 3)) || exit 1
+    echo "install-deps: apt-get update failed; trying again in $((try * 15)) s" >&2
+    sleep $((try * 15))
+  done
   # Without their recommendations: what the build and the tests use is named above, and the
   # recommendations (Wine's and Chromium's fonts and media plugins, Debian's hundreds of node-*
   # packages) would triple the time it takes.
