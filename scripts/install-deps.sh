@@ -75,7 +75,16 @@ if ((${#missing[@]} + ${#node_packages[@]} > 0)); then
   # Without their recommendations: what the build and the tests use is named above, and the
   # recommendations (Wine's and Chromium's fonts and media plugins, Debian's hundreds of node-*
   # packages) would triple the time it takes.
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" "${node_packages[@]}" >/dev/null
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" "${node_packages[@]}" \
+    >/dev/null; then
+    # Without the i386 indexes (a mirror mid-sync) the 32-bit Wine cannot be installed; the
+    # rest can. The Windows stage then runs its Wine steps on the 64-bit build and says why.
+    mapfile -t native < <(printf '%s\n' "${missing[@]}" | grep -v ':i386$' || true)
+    ((${#native[@]} < ${#missing[@]})) || exit 1
+    echo "install-deps: installing without the i386 packages (32-bit Wine), which cannot be" \
+      "installed now" >&2
+    apt-get install -y -qq --no-install-recommends "${native[@]}" "${node_packages[@]}" >/dev/null
+  fi
 fi
 
 # A locale with a decimal comma, for the test that the version text ignores the host's locale.

@@ -146,9 +146,12 @@ wine64=/usr/lib/wine/wine64
 archs=(64)
 if "$wine32" --version >/dev/null 2>&1; then
   archs=(32 64)
+elif [[ ! -e $wine32 ]]; then
+  no32="32-bit Wine (wine32:i386) is not installed: install-deps.sh could not install it"
+  echo "$no32; the Wine steps run on the 64-bit build"
 else
-  no32=$("$wine32" --version 2>&1 | tail -1)
-  echo "this kernel does not execute 32-bit programs ($no32): the Wine steps run on the 64-bit build"
+  no32="this kernel runs no 32-bit programs ($("$wine32" --version 2>&1 | tail -1))"
+  echo "$no32: the Wine steps run on the 64-bit build"
 fi
 
 # Runs every Wine step for one architecture: 32 or 64.
@@ -350,8 +353,9 @@ echo
 echo "=== Windows stage ($(($(date +%s) - started)) s)"
 printf '%s\n' "${results[@]}"
 if [[ -n ${no32:-} ]]; then
-  echo "NOTE  this kernel runs no 32-bit programs: the 32-bit DLLs were built and read from"
-  echo "      their files; the Wine steps ran on the 64-bit build only"
+  echo "NOTE  $no32:"
+  echo "      the 32-bit DLLs and programs were built and read from their files; the Wine steps"
+  echo "      ran on the 64-bit build only"
 fi
 if ((failed)); then echo "FAIL windows"; exit 1; fi
 echo "PASS windows"
