@@ -150,7 +150,8 @@ elif [[ ! -e $wine32 ]]; then
   no32="32-bit Wine (wine32:i386) is not installed: install-deps.sh could not install it"
   echo "$no32; the Wine steps run on the 64-bit build"
 else
-  no32="this kernel runs no 32-bit programs ($wine32: Exec format error)"
+  why=$("$wine32" --version 2>&1 | tail -1)
+  no32="this kernel runs no 32-bit programs ($wine32: ${why##*: })"
   echo "$no32: the Wine steps run on the 64-bit build"
 fi
 
