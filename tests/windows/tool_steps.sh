@@ -122,6 +122,14 @@ tool_serve() {
   grep -qE '^setpoint +33\.5$' <<<"$read_back" ||
     { echo "    the simulator did not get the setpoint: $read_back"; status=1; }
   stop_sim
+  # MQTT is the Linux gateway's: asked for on Windows, refused before any line opens.
+  local refused
+  refused=$("$wine" "$exe" --device "COM$missing_port" serve --mqtt mqtt://127.0.0.1:1883 2>&1)
+  if [[ $? -ne 2 || $refused != *"has no MQTT"* || $refused == *"COM$missing_port"* ]]; then
+    echo "    --mqtt on Windows: $refused"
+    status=1
+  fi
+  stop_wine
   ((status)) && tail -20 "$log"
-  step "${under}qk42rt.exe serve answers curl: 401 for a write without the token, a reading, a write that reaches the instrument, the page, /metrics" $status
+  step "${under}qk42rt.exe serve answers curl: 401 for a write without the token, a reading, a write that reaches the instrument, the page, /metrics; --mqtt refused with nothing opened" $status
 }

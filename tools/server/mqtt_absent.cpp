@@ -4,6 +4,10 @@
 
 namespace qk42rt::server {
 
+bool mqtt_built_in() {
+    return false;
+}
+
 std::shared_ptr<void> start_mqtt(const ServeOptions& options, const ApiScope&, std::string& error) {
     if (options.mqtt) error = "this build of qk42rt has no MQTT (the Linux gateway has)";
     return nullptr;

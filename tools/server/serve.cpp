@@ -129,6 +129,9 @@ int serve(const ServeOptions& options) {
                       "(or listen on 127.0.0.1)");
     }
     policy.reads_need_token = !loopback;
+    if (options.mqtt && !mqtt_built_in()) {
+        return refuse("this build of qk42rt has no MQTT (the Linux gateway has)");
+    }
 
     // Only the thread below takes these signals; every other thread is started after.
     const StopRequest stop_request;

@@ -6,6 +6,10 @@
 
 namespace qk42rt::server {
 
+bool mqtt_built_in() {
+    return true;
+}
+
 std::shared_ptr<void> start_mqtt(const ServeOptions& options, const ApiScope& scope,
                                  std::string& error) {
     if (!options.mqtt) return nullptr;
