@@ -1,6 +1,4 @@
 // Windows has no pseudo-terminals: the simulator serves TCP there, and nothing makes links.
-#include <io.h>
-
 #include <stdexcept>
 
 #include "link_file.h"
@@ -15,24 +13,6 @@ namespace {
 }
 
 }  // namespace
-
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0) ::_close(fd_);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::_close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-int UniqueFd::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
 
 PtyMaster PtyMaster::open() {
     absent();

@@ -30,24 +30,6 @@ void make_slave_raw(const std::string& path) {
 
 }  // namespace
 
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-int UniqueFd::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
 PtyMaster PtyMaster::open() {
     UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (master.get() < 0) fail("posix_openpt");
