@@ -1,6 +1,6 @@
 # The header-only libraries the tools use (CLI11, nlohmann/json, toml++, cpp-httplib), for a
-# cross build to Windows. Debian installs them for the build machine under /usr/include, and their CMake
-# packages would put that whole directory on the mingw compiler's include path, where glibc's
+# cross build to Windows. Debian installs them for the build machine under /usr/include, and
+# their CMake packages would put that whole directory on the mingw compiler's include path, where glibc's
 # headers would shadow mingw's. Instead each library's own directory is copied into the build
 # tree and offered under the target name its package would define.
 set(qk42rt_host_headers ${CMAKE_BINARY_DIR}/host-headers)
@@ -15,8 +15,6 @@ foreach(entry "CLI11::CLI11|CLI" "nlohmann_json::nlohmann_json|nlohmann"
   file(COPY /usr/include/${folder} DESTINATION ${qk42rt_host_headers})
   if(NOT TARGET ${target})
     add_library(${target} INTERFACE IMPORTED GLOBAL)
-    set_target_properties(${target} PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES
-                                               ${qk42rt_host_headers})
     target_include_directories(${target} SYSTEM INTERFACE ${qk42rt_host_headers})
   endif()
 endforeach()
